@@ -1,0 +1,92 @@
+// The device's own settings: channel, conversion, calibration curve and the
+// discharge voltages, read from "appSetting" before the generic settings.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "plugin/aikorvane.h"
+
+namespace {
+
+// Values are read through their text form, so 47.5 and "47.5" are the same.
+// An absent or null key leaves the member as it is.
+bool TextOf(const Json::Value& app, const char* key, std::string& text) {
+  const Json::Value& value = app[key];
+  if (value.isNull()) return false;
+  text = value.asString();
+  return true;
+}
+
+void ReadInt(const Json::Value& app, const char* key, int& member) {
+  std::string text;
+  if (TextOf(app, key, text)) member = std::atoi(text.c_str());
+}
+
+// Text that does not start with a number leaves the member unchanged.
+void ParseFloat(const std::string& text, float& member) {
+  float parsed;
+  if (std::sscanf(text.c_str(), "%f", &parsed) == 1) member = parsed;
+}
+
+void ReadFloat(const Json::Value& app, const char* key, float& member) {
+  std::string text;
+  if (TextOf(app, key, text)) ParseFloat(text, member);
+}
+
+bool Qualifies(float coordinate) { return std::fabs(coordinate) > 0.001; }
+
+// Recomputes one calibration segment from its two points when all four
+// coordinates are set. Two points at the same x define no line: the segment
+// then keeps what it had, and the refusal is logged.
+void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& slope,
+                    float& intercept) {
+  if (!Qualifies(ya) || !Qualifies(xa) || !Qualifies(yb) || !Qualifies(xb)) return;
+  if (xa == xb) {
+    std::cout << "AIKorvane::InitSetting calibration segment " << number
+              << " refused: both points have x " << xa << std::endl;
+    return;
+  }
+  slope = (yb - ya) / (xb - xa);
+  intercept = (yb * xa - ya * xb) / (xa - xb);
+}
+
+}  // namespace
+
+bool AIKorvane::InitSetting(const Json::Value& settings) {
+  const Json::Value& app = settings["appSetting"];
+  if (!app.isNull() && app.isObject()) {
+    std::string text;
+    if (TextOf(app, "current_mode", text)) is_current_mode_ = std::atoi(text.c_str()) != 0;
+    ReadInt(app, "real_value", real_value_);
+    ReadInt(app, "ai_index", ai_index_);
+    ReadFloat(app, "min", min_);
+    ReadFloat(app, "max", max_);
+    if (TextOf(app, "discharge_v", text)) {
+      ParseFloat(text, discharge_v_);
+      discharge_v_end_ = discharge_v_;
+    }
+    ReadFloat(app, "discharge_v_end", discharge_v_end_);
+    ReadFloat(app, "discharge_v_diff", discharge_v_diff_);
+    if (TextOf(app, "max_v", text)) {
+      max_v_ = std::atoi(text.c_str());
+      if (max_v_ == 0) max_v_ = 5;
+    }
+    ReadFloat(app, "y1", y1_);
+    ReadFloat(app, "x1", x1_);
+    ReadFloat(app, "y2", y2_);
+    ReadFloat(app, "x2", x2_);
+    ReadFloat(app, "y3", y3_);
+    ReadFloat(app, "x3", x3_);
+    ReadFloat(app, "y4", y4_);
+    ReadFloat(app, "x4", x4_);
+    ReadInt(app, "mode", ai_mode_);
+
+    ComputeSegment(1, x1_, y1_, x2_, y2_, slope1_, intercept1_);
+    ComputeSegment(2, x2_, y2_, x3_, y3_, slope2_, intercept2_);
+    ComputeSegment(3, x3_, y3_, x4_, y4_, slope3_, intercept3_);
+  }
+  data_.data_id = data_id_;
+  return UniDataDevice::InitSetting(settings);
+}

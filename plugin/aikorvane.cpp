@@ -1,0 +1,170 @@
+#include "plugin/aikorvane.h"
+
+#include <curl/curl.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include "net/http_tool.h"
+
+namespace {
+
+struct AlarmRow {
+  const char* id;
+  const char* name;
+  bool alarm_when_above;
+};
+
+// Battery voltage alarms checked in operating mode 2, in this order.
+constexpr AlarmRow kTelecomRows[] = {
+    {"110610040010", "001#48V蓄电池电压过高", true},
+    {"110610050010", "001#48V蓄电池电压过低", false},
+    {"110610060010", "001#48V蓄电池电压超低", false},
+    {"110410040010", "001#UPS蓄电池组电压过高", true},
+    {"110410050010", "001#UPS蓄电池组电压过低", false},
+    {"110410060010", "001#UPS蓄电池组电压超低", false},
+};
+
+std::string DischargeUrl() {
+  const char* configured = std::getenv("AIKORVANE_DISCHARGE_URL");
+  if (configured != nullptr && *configured != '\0') return configured;
+  return kDefaultDischargeUrl;
+}
+
+}  // namespace
+
+AIKorvane::AIKorvane() { model_ = "aikorvane"; }
+
+AIKorvane::~AIKorvane() = default;
+
+float AIKorvane::process(short sample) {
+  std::cout << "AIKorvane::process(" << sample << " is_current_mode_:" << (is_current_mode_ ? 1 : 0)
+            << std::endl;
+  float value = 0.0f;
+  if (sample > 20000 || ai_mode_ == 3 || real_value_ != 0) {
+    if (real_value_ == 0 && sample > 20000) ai_index_ = sample - 20000;
+    value = ReadAi(ai_index_);
+    std::cout << "read ai_index_:" << ai_index_ << " ai " << value << " ai_mode:" << ai_mode_
+              << " max_v:" << max_v_ << std::endl;
+    if (ai_mode_ == 0) {
+      if (max_ != 0.0f) value = ((max_ - min_) * value) / static_cast<float>(max_v_);
+    } else if (ai_mode_ == 1) {
+      value = value >= 4.0f ? ((value - 4.0f) / 16.0f) * (max_ - min_) : 0.0f;
+    }
+  } else if (ai_mode_ <= 2) {
+    value = min_ + (sample * (max_ - min_)) / 10000.0f;
+    if (is_current_mode_) {
+      // A 1 to 5 V current-loop signal: 1 V is the bottom of the range.
+      const double u = sample * 0.998 * 5 / 10000 - 1;
+      value = static_cast<float>((u / 4) * static_cast<double>(max_ - min_));
+      std::cout << "value:" << u << " " << value << std::endl;
+    }
+  }
+  value = ai_gain_ * value + ai_offset_;
+  if (!(value < x1_) && !(value > x4_)) {
+    if (value >= x3_) {
+      value = slope3_ * value + intercept3_;
+    } else if (value >= x2_) {
+      value = slope2_ * value + intercept2_;
+    } else if (value >= x1_) {
+      value = slope1_ * value + intercept1_;
+    }
+  }
+  data_.voltage = value;
+  RoundDone();
+  return value;
+}
+
+void AIKorvane::GenJsonData() {
+  std::lock_guard<std::mutex> lock(value_mutex_);
+  if (update_time_ == published_time_) return;
+  published_time_ = update_time_;
+  value_["电压"] = Json::Value(static_cast<double>(data_.voltage));
+  std::ostringstream time_text;
+  time_text << data_.year << "-" << static_cast<unsigned>(data_.month) << "-"
+            << static_cast<unsigned>(data_.day) << " " << static_cast<unsigned>(data_.hour) << ":"
+            << static_cast<unsigned>(data_.minute) << ":" << static_cast<unsigned>(data_.second);
+  value_["更新时间"] = time_text.str();
+}
+
+void AIKorvane::RunCheckThreshold() {
+  const float voltage = data_.voltage;
+  std::cout << "AIKorvane::RunCheckThreshold value:" << voltage << std::endl;
+  CheckThreshold("value", "电压", voltage, 1);
+  switch (b_mode_) {
+    case 1:
+      CheckThreshold("461627401001", "蓄电池组总电压", voltage, 1);
+      CheckAOReport("461627401001", "461127400001", voltage);
+      break;
+    case 2:
+      for (const AlarmRow& row : kTelecomRows) {
+        CheckAlarmRow(row.id, row.name, row.alarm_when_above, 1, voltage);
+      }
+      FollowDischarge(voltage);
+      break;
+    case 3:
+      CheckAlarmRow("007001", nullptr, true, 65535, voltage);
+      CheckAlarmRow("007002", nullptr, false, 65535, voltage);
+      break;
+    default:
+      break;
+  }
+}
+
+void AIKorvane::CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool alarm_when_above,
+                              unsigned short flags, float voltage) {
+  const int level = alarm_levels_[alarm_id];
+  if (level == 0) return;
+  // Fixed rows carry their own name; the others take name and description
+  // prefix from the threshold configuration.
+  std::ostringstream description;
+  if (fixed_name != nullptr) {
+    description << fixed_name << " 当前值：";
+  } else {
+    description << alarm_report_prefix_[alarm_id];
+  }
+  description << voltage;
+  const std::string name = fixed_name != nullptr ? fixed_name : alarm_signal_names_[alarm_id];
+  const float threshold = alarm_values_[alarm_id];
+  const bool condition = alarm_when_above ? voltage > threshold : voltage < threshold;
+  CheckThresholdBool(level, alarm_id, alarm_id, name, description.str(), condition, flags);
+}
+
+void AIKorvane::FollowDischarge(float voltage) {
+  if (static_cast<double>(discharge_last_v_) < 0.001) discharge_last_v_ = voltage;
+  if (!(static_cast<double>(discharge_v_) > 0.01)) return;
+  if (discharge_state_ == 0 && voltage <= discharge_v_) {
+    discharge_state_ = 1;
+    SendDischargeReport(voltage);
+    discharge_last_v_ = voltage;
+  } else if (discharge_state_ == 1 && voltage > discharge_v_end_) {
+    discharge_state_ = 0;
+    SendDischargeReport(voltage);
+    discharge_last_v_ = 0.0f;
+  } else if (discharge_state_ == 1 && std::fabs(discharge_last_v_ - voltage) >= discharge_v_diff_) {
+    SendDischargeReport(voltage);
+    discharge_last_v_ = voltage;
+  } else if (discharge_state_ == 0) {
+    discharge_last_v_ = voltage;
+  }
+}
+
+void AIKorvane::SendDischargeReport(float voltage) {
+  std::ostringstream body;
+  body << "Play=" << discharge_state_ << "&Device_ID=" << data_id_
+       << "&SPID_1=130610010010&SPNames=001#48V蓄电池组电压&His_DCV=" << voltage;
+  const std::string url = DischargeUrl();
+  HttpTool client;
+  const int result = client.Post(url, body.str(), "application/x-www-form-urlencoded");
+  // The report is not resent: the state has moved on. Leave a trace of the
+  // loss in the host's log instead.
+  if (result != 0) {
+    std::cout << "AIKorvane::RunCheckThreshold discharge report to " << url
+              << " failed: curl code " << result << " ("
+              << curl_easy_strerror(static_cast<CURLcode>(result)) << ")" << std::endl;
+  }
+}
+
+OSKAIDevice* AIKorvaneProvider::create() const { return new AIKorvane(); }

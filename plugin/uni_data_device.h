@@ -1,0 +1,255 @@
+#pragma once
+
+#include <json/value.h>
+#include <json/writer.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/lexical_cast.hpp>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "config/device_settings.h"
+#include "plugin/threshold_entry.h"
+
+// Device template over a data record type, a host base class and the record
+// code under which every record is sent to the host. It owns the record, the
+// settings tables and the published values, and runs the end of every round.
+template <typename DataT, typename HostBase, int kRecordCode>
+class UniDataDevice : public HostBase {
+ public:
+  UniDataDevice() { std::memset(static_cast<void*>(&data_), 0, sizeof data_); }
+  ~UniDataDevice() override = default;
+
+  using HostBase::LoadFromCache;
+  bool LoadFromCache(const unsigned char* bytes, int count) override;
+  void RoundDone() override;
+  bool InitSetting(const Json::Value& settings) override;
+
+  virtual float process(short sample) = 0;
+  virtual void RunCheckThreshold() {}
+  virtual void GenJsonData() {}
+
+  // Hysteresis check of one limit table against the published values; the
+  // caller holds value_mutex_.
+  void CheckSignalThresholdMap(ThresholdTable& table, bool is_upper);
+  // Change-based report of one signal; true when the value was reported.
+  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value);
+
+  DataT data_;
+  int b_mode_ = 1;
+  TextTable alarm_report_prefix_;
+  TextTable alarm_signal_names_;
+  TextTable alarm_rules_;
+  ThresholdTable up_thresholds_;
+  ThresholdTable up2_thresholds_;
+  ThresholdTable low_thresholds_;
+  ThresholdTable low2_thresholds_;
+  boost::posix_time::ptime published_time_;
+  std::mutex value_mutex_;
+  Json::Value value_;
+  AiSignalTable ai_signals_;
+
+ private:
+  void CheckAiSignals();
+  void CheckAlarmRules();
+  void CheckLimitTables();
+};
+
+template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::LoadFromCache(const unsigned char* bytes,
+                                                                int count) {
+  if (bytes == nullptr || count != static_cast<int>(sizeof(DataT))) return false;
+  std::memcpy(static_cast<void*>(&data_), bytes, sizeof(DataT));
+  this->has_data_ = true;
+  RoundDone();
+  return true;
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::InitSetting(const Json::Value& settings) {
+  namespace config = aikorvane::config;
+  data_.data_id = this->data_id_;
+  config::ReadOperatingMode(settings, this->data_id_, b_mode_);
+  const std::string path =
+      config::FindProfile(this->data_id_, this->model_, config::CarrierName(b_mode_));
+  std::cout << "parse ini/yaml filename:" << path << std::endl;
+  if (!path.empty()) config::LoadProfile(path, b_mode_, this->data_id_, ai_signals_, alarm_rules_);
+  if (b_mode_ == 3) {
+    config::LoadAlarmRecords(settings, this->data_id_, alarm_signal_names_, alarm_report_prefix_,
+                             this->alarm_levels_, this->alarm_values_);
+  } else if (b_mode_ == 5) {
+    config::LoadLimitRecords(settings, up_thresholds_, up2_thresholds_, low_thresholds_,
+                             low2_thresholds_);
+  }
+  return HostBase::InitSetting(settings);
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
+  static_assert(sizeof(DataT) >= 15, "the record carries seven time bytes from offset 8");
+  if (!this->has_data_) this->has_data_ = true;
+  this->update_time_ = boost::posix_time::second_clock::local_time();
+  const uint64_t packed = get_ttime(this->update_time_);
+  auto* bytes = reinterpret_cast<unsigned char*>(&data_);
+  for (int i = 0; i < 7; ++i) bytes[8 + i] = static_cast<unsigned char>(packed >> (8 * i));
+
+  this->SendSP(kRecordCode, bytes, sizeof(DataT), false);
+  this->Reset();
+  this->round_state_ = 1;
+  this->round_check_result_ = false;
+  RunCheckThreshold();
+  switch (b_mode_) {
+    case 1:
+      CheckAiSignals();
+      break;
+    case 3:
+      CheckAlarmRules();
+      break;
+    case 5:
+      CheckLimitTables();
+      break;
+    default:
+      break;
+  }
+  std::cout << "rvSize is " << this->rule_values_.size() << std::endl;
+  if (this->DoBatchCheckThreshold(this->rule_values_)) this->round_check_result_ = true;
+  this->SaveDeviceHistory(bytes, sizeof(DataT));
+  this->rule_values_.clear();
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
+  GenJsonData();
+  std::lock_guard<std::mutex> lock(value_mutex_);
+  for (const auto& [key, signal] : ai_signals_) {
+    const std::string& signal_id = signal.first;
+    // The reported id overwrites the 4th and 9th characters of the stored one.
+    if (signal_id.size() < 9) {
+      std::cout << "RoundDone skips signal " << key << ": id " << signal_id
+                << " is shorter than 9 characters" << std::endl;
+      continue;
+    }
+    std::string report_id = signal_id;
+    report_id[3] = '6';
+    report_id[8] = '1';
+    const Json::Value& member = value_[key];
+    // Text, arrays and objects have no float form; they count as no value.
+    if (member.isNull() || !member.isConvertibleTo(Json::realValue)) continue;
+    const float value = member.asFloat();
+    this->CheckThreshold(report_id, signal.second, value, 1);
+    CheckAOReport(report_id, signal_id, value);
+  }
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
+  GenJsonData();
+  std::lock_guard<std::mutex> lock(value_mutex_);
+  for (const auto& [key, rule] : alarm_rules_) {
+    const std::string data_name = key.substr(0, key.find('_'));
+    const auto comma = rule.find(',');
+    const std::string alarm_id = comma == std::string::npos ? rule : rule.substr(0, comma);
+    const std::string comparison = comma == std::string::npos ? rule : rule.substr(comma + 1);
+    const int level = this->alarm_levels_[alarm_id];
+    const float threshold = this->alarm_values_[alarm_id];
+    const Json::Value& member = value_[data_name];
+    std::cout << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << comparison
+              << " level:" << level << " realvalue:" << member << " vs " << threshold << std::endl;
+    if (level == 0) continue;
+    std::ostringstream description;
+    description << alarm_report_prefix_[alarm_id] << member;
+    const std::string& signal_name = alarm_signal_names_[alarm_id];
+    const Json::Value limit(static_cast<double>(threshold));
+    bool condition;
+    if (comparison == "upper") {
+      condition = member > limit;
+    } else if (comparison == "lower") {
+      condition = member < limit;
+    } else if (comparison == "equal") {
+      condition = member == limit;
+    } else if (comparison == "notequal") {
+      condition = member != limit;
+    } else {
+      continue;
+    }
+    this->CheckThresholdBool(level, alarm_id, alarm_id, signal_name, description.str(), condition,
+                             1);
+  }
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+void UniDataDevice<DataT, HostBase, kRecordCode>::CheckLimitTables() {
+  GenJsonData();
+  std::lock_guard<std::mutex> lock(value_mutex_);
+  CheckSignalThresholdMap(up_thresholds_, true);
+  CheckSignalThresholdMap(up2_thresholds_, true);
+  CheckSignalThresholdMap(low_thresholds_, false);
+  CheckSignalThresholdMap(low2_thresholds_, false);
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(ThresholdTable& table,
+                                                                          bool is_upper) {
+  for (auto& [key, entry] : table) {
+    if (!value_.isMember(key)) continue;
+    const Json::Value& member = value_[key];
+    if (!member.isNumeric()) continue;
+    const float value = member.asFloat();
+    const float threshold = std::get<1>(entry);
+    const float recovery = std::get<2>(entry);
+    bool& active = std::get<3>(entry);
+    if (!active) {
+      active = is_upper ? value >= threshold : value <= threshold;
+    } else {
+      active = !(is_upper ? value <= recovery : value >= recovery);
+    }
+    const std::string value_text = boost::lexical_cast<std::string>(value);
+    std::string message;
+    if (active) {
+      message = "当前值" + value_text + (is_upper ? "高于阈值:" : "低于阈值:") +
+                boost::lexical_cast<std::string>(threshold);
+    }
+    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text, message,
+                             active, 1);
+  }
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(const std::string& fallback_id,
+                                                                const std::string& signal_id,
+                                                                float value) {
+  auto& settings = this->ao_report_settings_;
+  auto it = settings.find(signal_id);
+  if (it == settings.end()) {
+    const auto fallback = settings.find(fallback_id);
+    if (fallback == settings.end()) return false;
+    it = settings.emplace(signal_id, fallback->second).first;
+  }
+  auto& setting = it->second;
+  bool report = false;
+  if (setting.change_enabled) {
+    if (value > setting.last_report_value + setting.change_value ||
+        value < setting.last_report_value - setting.change_value) {
+      report = true;
+    }
+  }
+  if (setting.percent_enabled) {
+    const float upper = setting.last_report_value * (setting.percent_value + 100.0f) / 100.0f;
+    const float lower = setting.last_report_value * (100.0f - setting.percent_value) / 100.0f;
+    if (value > upper || value < lower) report = true;
+  }
+  if (setting.period_enabled) {
+    const float now = static_cast<float>(static_cast<int64_t>(std::time(nullptr)));
+    const float last = static_cast<float>(setting.last_report_time);
+    if (now > last + setting.period_minutes * 60.0f) report = true;
+  }
+  if (!report) return false;
+  setting.last_report_value = value;
+  setting.last_report_time = static_cast<uint32_t>(std::time(nullptr));
+  this->OSKVDevice::CheckAOReport(signal_id, value);
+  return true;
+}

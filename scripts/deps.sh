@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds and runs with; idempotent.
+# Usage: scripts/deps.sh [extra-package ...]
+set -euo pipefail
+packages=(cmake ninja-build g++ pkg-config binutils libjsoncpp-dev libcurl4-openssl-dev
+  libboost-dev libboost-date-time-dev libboost-thread-dev libcpp-httplib-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev "$@")
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
