@@ -23,6 +23,14 @@ namespace {
 
 using ::testing::HasSubstr;
 
+// The binutils of the plug-in's target (a cross build inspects Arm binaries).
+#ifndef AIKORVANE_NM
+#define AIKORVANE_NM "nm"
+#endif
+#ifndef AIKORVANE_READELF
+#define AIKORVANE_READELF "readelf"
+#endif
+
 std::string RunCommand(const std::string& command) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
@@ -113,7 +121,7 @@ class SymbolResolver {
   std::map<uintptr_t, std::string>& Table(const std::string& file) {
     auto [it, added] = tables_.try_emplace(file);
     if (!added) return it->second;
-    std::istringstream lines(RunCommand("nm --defined-only '" + file + "'"));
+    std::istringstream lines(RunCommand(AIKORVANE_NM " --defined-only '" + file + "'"));
     std::string address, type, name;
     while (lines >> address >> type >> name) {
       int status = 0;
@@ -183,7 +191,7 @@ std::set<std::string> SanitizerRuntimes() {
 }
 
 TEST(PluginElf, SonameNeededAndExports) {
-  const std::string dynamic = RunCommand("readelf -d -W '" AIKORVANE_PLUGIN_PATH "'");
+  const std::string dynamic = RunCommand(AIKORVANE_READELF " -d -W '" AIKORVANE_PLUGIN_PATH "'");
   EXPECT_THAT(dynamic, HasSubstr("Library soname: [aikorvane.so]"));
   const std::set<std::string> system_runtime = {"libstdc++.so", "libm.so", "libgcc_s.so",
                                                 "libc.so", "ld-linux"};
@@ -203,7 +211,8 @@ TEST(PluginElf, SonameNeededAndExports) {
   EXPECT_GT(needed, 0);
 
   // Every symbol the plug-in defines for others: only the entry.
-  std::istringstream symbols(RunCommand("readelf --dyn-syms -W '" AIKORVANE_PLUGIN_PATH "'"));
+  std::istringstream symbols(
+      RunCommand(AIKORVANE_READELF " --dyn-syms -W '" AIKORVANE_PLUGIN_PATH "'"));
   std::vector<std::string> exported;
   for (std::string line; std::getline(symbols, line);) {
     std::istringstream fields(line);
