@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "config/device_settings.h"
 #include "plugin/aikorvane.h"
 
 namespace {
@@ -55,7 +56,7 @@ void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& s
 }  // namespace
 
 bool AIKorvane::InitSetting(const Json::Value& settings) {
-  const Json::Value& app = settings["appSetting"];
+  const Json::Value& app = aikorvane::config::SettingsMember(settings, "appSetting");
   if (!app.isNull() && app.isObject()) {
     std::string text;
     if (TextOf(app, "current_mode", text)) is_current_mode_ = std::atoi(text.c_str()) != 0;
@@ -83,7 +84,9 @@ bool AIKorvane::InitSetting(const Json::Value& settings) {
     ReadFloat(app, "x4", x4_);
     ReadInt(app, "mode", ai_mode_);
 
-    ComputeSegment(1, x1_, y1_, x2_, y2_, slope1_, intercept1_);
+    // Segment 1 is formed from its upper point down; the order decides the sign
+    // of a zero slope or intercept, which stored configurations already carry.
+    ComputeSegment(1, x2_, y2_, x1_, y1_, slope1_, intercept1_);
     ComputeSegment(2, x2_, y2_, x3_, y3_, slope2_, intercept2_);
     ComputeSegment(3, x3_, y3_, x4_, y4_, slope3_, intercept3_);
   }
