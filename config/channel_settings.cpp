@@ -84,8 +84,9 @@ bool AIKorvane::InitSetting(const Json::Value& settings) {
     ReadFloat(app, "x4", x4_);
     ReadInt(app, "mode", ai_mode_);
 
-    // Segment 1 is formed from its upper point down: the operand order decides
-    // the sign of a zero slope or intercept, so a flat segment yields 0, not -0.
+    // Segment 1 is formed from its upper point down. The operand order decides
+    // the sign of a zero slope or intercept (0 or -0), which is part of the
+    // device's published output.
     ComputeSegment(1, x2_, y2_, x1_, y1_, slope1_, intercept1_);
     ComputeSegment(2, x2_, y2_, x3_, y3_, slope2_, intercept2_);
     ComputeSegment(3, x3_, y3_, x4_, y4_, slope3_, intercept3_);
