@@ -9,65 +9,10 @@
 #include <string>
 
 #include "bench/bench_support.h"
+#include "bench/scenarios.h"
 
 namespace bench {
 namespace {
-
-std::string Id(int i) { return std::to_string(100000 + i); }
-
-// ini/<n>.ini: n [AI] lines and one [ALARM] line, written once per size.
-unsigned int WriteProfile(int lines) {
-  static std::set<int> written;
-  const auto data_id = static_cast<unsigned int>(lines);
-  if (written.insert(lines).second) {
-    std::string text = "; benchmark profile\n[AI]\n";
-    for (int i = 0; i < lines; ++i) {
-      text += "sig" + Id(i) + " = 4611274" + Id(i).substr(1) + ",模拟量" + std::to_string(i) + "\n";
-    }
-    text += "[ALARM]\nsig" + Id(0) + "_high = 007001,upper\n";
-    WriteFile("ini/" + std::to_string(data_id) + ".ini", text);
-  }
-  return data_id;
-}
-
-Json::Value LimitRecords(int records) {
-  Json::Value settings;
-  settings["appSetting"]["b_mode"] = 5;
-  Json::Value& all = settings["thresholdSetting"];
-  for (int i = 0; i < records; ++i) {
-    Json::Value& record = all["r" + Id(i)];
-    record["ID"] = "3001" + Id(i);
-    record["SignalName"] = "sig" + Id(i);
-    // Numbers and their text forms are equivalent; sites send both.
-    record["UpValue"] = 55;
-    record["UpReconverValue"] = "53.5";
-    record["UpAlarmLevel"] = 2;
-    record["Up2Value"] = "60";
-    record["Up2ReconverValue"] = 58;
-    record["Up2AlarmLevel"] = "1";
-    record["LowValue"] = 45.5;
-    record["LowReconverValue"] = 46;
-    record["LowAlarmLevel"] = 2;
-    record["Low2Value"] = 42;
-    record["Low2ReconverValue"] = 43;
-    record["Low2AlarmLevel"] = 1;
-  }
-  return settings;
-}
-
-Json::Value AlarmRecords(int records) {
-  Json::Value settings;
-  settings["appSetting"]["b_mode"] = 3;
-  Json::Value& all = settings["thresholdSetting"];
-  for (int i = 0; i < records; ++i) {
-    Json::Value& record = all[Id(i)];
-    record["SignalName"] = "信号" + std::to_string(i);
-    record["NMAlarmID"] = "0407" + Id(i);
-    record["ID"] = i;
-    record["SignalNumber"] = 1 + i % 4;
-  }
-  return settings;
-}
 
 // Every iteration configures a new device, as at the host's start-up; making
 // and destroying the device is not timed.
