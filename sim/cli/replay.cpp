@@ -1,0 +1,230 @@
+#include "sim/cli/replay.h"
+
+#include <json/reader.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <thread>
+
+#include "sim/cli/plugin_host.h"
+#include "sim/cli/trace.h"
+#include "sim/framework/sim_framework.h"
+
+namespace sim::cli {
+
+bool ReadSettingsFile(const std::string& path, Json::Value& settings, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read settings " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  Json::CharReaderBuilder builder;
+  std::string why;
+  if (!Json::parseFromStream(builder, in, &settings, &why)) {
+    error = "cannot read settings " + path + ": " + why;
+    while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
+    for (char& c : error) {
+      if (c == '\n') c = ' ';
+    }
+    return false;
+  }
+  if (!settings.isObject()) {
+    error = "cannot read settings " + path + ": not a JSON object";
+    return false;
+  }
+  return true;
+}
+
+bool ApplySettings(OSKAIDevice& device, EventLog& log, const Json::Value& settings,
+                   const Json::Value& extra, std::string& error) {
+  Json::Value event(Json::objectValue);
+  for (const std::string& name : extra.getMemberNames()) event[name] = extra[name];
+  try {
+    const bool result = device.InitSetting(settings);
+    event["event"] = "InitSetting";
+    event["result"] = result;
+    if (!result) {
+      error = sim::LastSettingsError(device);
+      if (error.empty()) error = "the framework refused the settings";
+      event["error"] = error;
+    }
+    log.Write(std::move(event));
+    return result;
+  } catch (const std::exception& thrown) {
+    error = thrown.what();
+  } catch (...) {
+    error = "unknown exception";
+  }
+  event["event"] = "error";
+  event["where"] = "InitSetting";
+  event["message"] = error;
+  log.Write(std::move(event));
+  return false;
+}
+
+bool Replayer::Fail(const std::string& where, int line, const std::string& message) {
+  error_ = where + ":" + std::to_string(line) + ": " + message;
+  Json::Value event(Json::objectValue);
+  event["event"] = "error";
+  event["where"] = "trace";
+  event["file"] = where;
+  event["line"] = line;
+  event["message"] = message;
+  log_.Write(std::move(event));
+  return false;
+}
+
+void Replayer::EndRound() {
+  const Json::Value values = PublishedValues(device_);
+  if (!values.isNull()) {
+    Json::Value event(Json::objectValue);
+    event["event"] = "published";
+    event["values"] = values;
+    log_.Write(std::move(event));
+  }
+  log_.EndRound();
+}
+
+bool Replayer::RunRound(const Json::Value& cause, short sample) {
+  log_.BeginRound(++round_);
+  log_.Write(cause);
+  try {
+    const float value = CallProcess(device_, sample);
+    Json::Value event(Json::objectValue);
+    event["event"] = "result";
+    event["value"] = static_cast<double>(value);
+    log_.Write(std::move(event));
+  } catch (const std::exception& thrown) {
+    error_ = std::string("process threw: ") + thrown.what();
+  } catch (...) {
+    error_ = "process threw an unknown exception";
+  }
+  if (!error_.empty()) {
+    Json::Value event(Json::objectValue);
+    event["event"] = "error";
+    event["where"] = "process";
+    event["message"] = error_;
+    log_.Write(std::move(event));
+    log_.EndRound();
+    return false;
+  }
+  EndRound();
+  return true;
+}
+
+bool Replayer::RunCacheRound(const Json::Value& cause, const std::vector<unsigned char>& bytes) {
+  log_.BeginRound(++round_);
+  log_.Write(cause);
+  // A valid pointer even for an empty record.
+  static const unsigned char kNothing = 0;
+  try {
+    const bool result = device_.LoadFromCache(bytes.empty() ? &kNothing : bytes.data(),
+                                              static_cast<int>(bytes.size()));
+    Json::Value event(Json::objectValue);
+    event["event"] = "LoadFromCache";
+    event["result"] = result;
+    log_.Write(std::move(event));
+  } catch (const std::exception& thrown) {
+    error_ = std::string("LoadFromCache threw: ") + thrown.what();
+  }
+  if (!error_.empty()) {
+    Json::Value event(Json::objectValue);
+    event["event"] = "error";
+    event["where"] = "LoadFromCache";
+    event["message"] = error_;
+    log_.Write(std::move(event));
+    log_.EndRound();
+    return false;
+  }
+  EndRound();
+  return true;
+}
+
+bool Replayer::Run(const std::string& trace_path, const std::string& name) {
+  std::ifstream in(trace_path, std::ios::binary);
+  if (!in) {
+    error_ = "cannot read trace " + name + ": " + std::strerror(errno);
+    return false;
+  }
+  const std::filesystem::path folder = std::filesystem::path(trace_path).parent_path();
+  std::string text;
+  for (int line = 1; std::getline(in, text); ++line) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    std::optional<Directive> directive;
+    std::string message;
+    if (!ParseTraceLine(text, line, directive, message)) return Fail(name, line, message);
+    if (!directive) continue;
+    Json::Value cause(Json::objectValue);
+    cause["event"] = "round";
+    cause["line"] = line;
+    switch (directive->kind) {
+      case Directive::Kind::kSample:
+        cause["cause"] = "sample";
+        cause["sample"] = directive->sample;
+        if (!RunRound(cause, directive->sample)) return false;
+        break;
+      case Directive::Kind::kAi:
+        sim::SetAiReading(device_, directive->channel, directive->reading);
+        break;
+      case Directive::Kind::kCache:
+        cause["cause"] = "cache";
+        cause["bytes"] = sim::Hex(directive->bytes.data(), directive->bytes.size());
+        if (!RunCacheRound(cause, directive->bytes)) return false;
+        break;
+      case Directive::Kind::kSettings: {
+        const std::string path = (folder / directive->path).string();
+        Json::Value settings;
+        if (!ReadSettingsFile(path, settings, message)) return Fail(name, line, message);
+        Json::Value extra(Json::objectValue);
+        extra["file"] = directive->path;
+        extra["line"] = line;
+        // The device keeps its earlier settings and the replay goes on.
+        if (!ApplySettings(device_, log_, settings, extra, message)) {
+          const std::string warning = name + ":" + std::to_string(line) + ": settings " +
+                                      directive->path + " not applied: " + message;
+          std::cerr << "aikorvane-sim: " << warning << std::endl;
+          warnings_.push_back(warning);
+        }
+        break;
+      }
+      case Directive::Kind::kSleep:
+        std::this_thread::sleep_for(std::chrono::duration<double>(directive->seconds));
+        break;
+      case Directive::Kind::kClock:
+        sim::SetVirtualTime(directive->clock);
+        break;
+      case Directive::Kind::kAdvance:
+        if (!sim::VirtualTime()) return Fail(name, line, "advance needs a clock line before it");
+        sim::SetVirtualTime(*sim::VirtualTime() + directive->advance);
+        break;
+      case Directive::Kind::kRamp: {
+        if (directive->step_seconds > 0 && !sim::VirtualTime()) {
+          return Fail(name, line, "ramp with ADVANCE needs a clock line before it");
+        }
+        const short sample = static_cast<short>(20000 + directive->channel);
+        cause["cause"] = "sample";
+        cause["sample"] = sample;
+        for (long long i = 0; i < directive->count; ++i) {
+          sim::SetAiReading(device_, directive->channel, RampReading(*directive, i));
+          if (!RunRound(cause, sample)) return false;
+          if (directive->step_seconds > 0) {
+            sim::SetVirtualTime(*sim::VirtualTime() + directive->step_seconds);
+          }
+        }
+        break;
+      }
+    }
+  }
+  if (in.bad()) {
+    error_ = "cannot read trace " + name + " to its end";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sim::cli
