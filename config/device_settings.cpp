@@ -44,6 +44,10 @@ void LoadThresholdEntry(const Json::Value& record, const std::string& key, const
 
 }  // namespace
 
+const Json::Value& SettingsMember(const Json::Value& settings, const char* key) {
+  return settings.isObject() ? settings[key] : Json::Value::nullSingleton();
+}
+
 const char* CarrierName(int b_mode) {
   if (b_mode == 2) return "telecom";
   if (b_mode == 3) return "mobile";
@@ -51,7 +55,7 @@ const char* CarrierName(int b_mode) {
 }
 
 void ReadOperatingMode(const Json::Value& settings, unsigned int data_id, int& b_mode) {
-  const Json::Value& app = settings["appSetting"];
+  const Json::Value& app = SettingsMember(settings, "appSetting");
   if (app.isNull() || !app.isObject()) return;
   const Json::Value& mode = app["b_mode"];
   if (mode.isNull()) return;
@@ -107,7 +111,7 @@ void LoadAlarmRecords(const Json::Value& settings, unsigned int data_id,
                       std::map<std::string, int>& alarm_levels,
                       std::map<std::string, float>& alarm_values) {
   std::cout << "here 1" << std::endl;
-  const Json::Value& records = settings["thresholdSetting"];
+  const Json::Value& records = SettingsMember(settings, "thresholdSetting");
   // Anything but an object has no alarm ids to offer: treat it as absent.
   if (records.isNull() || !records.isObject()) return;
   std::cout << "here 2" << std::endl;
@@ -145,7 +149,7 @@ void LoadLimitRecords(const Json::Value& settings, ThresholdTable& up, Threshold
   up2.clear();
   low.clear();
   low2.clear();
-  const Json::Value& records = settings["thresholdSetting"];
+  const Json::Value& records = SettingsMember(settings, "thresholdSetting");
   if (records.isNull() || !records.isObject()) return;
   for (const Json::Value& record : records) {
     if (!record.isObject()) continue;

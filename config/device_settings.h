@@ -13,6 +13,10 @@
 
 namespace aikorvane::config {
 
+// Member of the settings object; a settings value that is no object has no
+// members, so it reads as null instead of making the JSON library throw.
+const Json::Value& SettingsMember(const Json::Value& settings, const char* key);
+
 // Carrier whose sub-folder of ./ini/ holds the profiles of an operating mode.
 const char* CarrierName(int b_mode);
 
