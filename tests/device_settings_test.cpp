@@ -205,6 +205,28 @@ TEST_F(DeviceSettings, UnreadableCandidateFailsWithTheReadersMessage) {
   EXPECT_EQ(lines_.size(), 3u);
 }
 
+TEST_F(DeviceSettings, SymbolicLinksAreFollowed) {
+  // A dangling link does not exist; a link to a profile does.
+  std::filesystem::create_directories("ini/unicom");
+  std::filesystem::create_symlink("nowhere.ini", "ini/7.ini");
+  scratch_.Write("profiles/real.ini", "[AI]\na=123456789,A\n[ALARM]\nx=1\n");
+  std::filesystem::create_symlink("../../profiles/real.ini", "ini/unicom/7.ini");
+  ASSERT_TRUE(Init(WithMode(1)));
+  EXPECT_THAT(lines_, ::testing::Contains("parse ini/yaml filename:./ini/unicom/7.ini"));
+  EXPECT_EQ(device_.ai_signals_.at("a").second, "A");
+}
+
+TEST_F(DeviceSettings, ProfileIsClosedAfterReading) {
+  scratch_.Write("ini/7.ini", kBothSections);
+  const auto open_files = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  const auto before = open_files();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(Init(WithMode(1)));
+  EXPECT_EQ(open_files(), before);
+}
+
 TEST_F(DeviceSettings, CarrierFolderFollowsTheMode) {
   const struct {
     int b_mode;
