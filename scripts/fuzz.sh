@@ -29,7 +29,10 @@ for target in "${targets[@]}"; do
   [ -f "fuzz/$target.dict" ] && options+=(-dict="fuzz/$target.dict")
   result=ok
   # The targets make their scratch directories under TMPDIR: keep them in the work area.
-  if ! TMPDIR="$dir/tmp" ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  # A small quarantine and no fill of fresh blocks double the executions per
+  # second; use-after-free of recent blocks and leaks are still caught.
+  if ! TMPDIR="$dir/tmp" UBSAN_OPTIONS=print_stacktrace=1 \
+    ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16:malloc_context_size=10:max_malloc_fill_size=0 \
     "$build/fuzz/${target}_fuzzer" "${options[@]}" "$dir/corpus" >"$dir/log" 2>&1; then
     result=FINDING
     failed+=("$target")
