@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <chrono>
+
 #include "sim/cli/event_log.h"
 
 namespace sim::cli {
@@ -51,6 +53,9 @@ std::string ReportReceiver::Start() {
   if (port_ <= 0) return "cannot start the report receiver on 127.0.0.1";
   // The socket already listens: requests queue until the thread accepts them.
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() only reaches a server that runs: wait for it, so that an early
+  // exit cannot leave the thread listening for ever.
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return {};
 }
 

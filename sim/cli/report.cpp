@@ -104,9 +104,12 @@ Analysis Analyse(const std::vector<Json::Value>& events) {
 std::string FormatSummary(const Analysis& analysis) {
   std::ostringstream out;
   out << "== aikorvane-sim summary\n";
-  out << "rounds: " << analysis.rounds;
-  if (analysis.refused_caches > 0)
-    out << " (" << analysis.refused_caches << " cache records refused)";
+  // A refused cache record takes a round number but runs no round.
+  out << "rounds: " << analysis.rounds - analysis.refused_caches;
+  if (analysis.refused_caches > 0) {
+    out << " (and " << analysis.refused_caches << " cache record"
+        << (analysis.refused_caches == 1 ? "" : "s") << " refused)";
+  }
   out << "\n";
   if (!analysis.voltage_by_round.empty()) {
     out << "voltage: first " << Number(analysis.voltage_by_round.begin()->second) << ", last "
