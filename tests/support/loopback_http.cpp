@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -88,7 +89,13 @@ RefusingPort::~RefusingPort() {
 
 std::string RefusingPort::Url(const std::string& path) const { return LoopbackUrl(port_, path); }
 
-void CurlEnvironment::SetUp() { ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK); }
+void CurlEnvironment::SetUp() {
+  // Every request of the tests is meant for the loopback interface, never
+  // for a proxy the machine's environment may name.
+  ::setenv("no_proxy", "*", 1);
+  ::setenv("NO_PROXY", "*", 1);
+  ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK);
+}
 
 void CurlEnvironment::TearDown() { curl_global_cleanup(); }
 
