@@ -145,9 +145,12 @@ TEST(Threads, DevicesRunRoundsConcurrently) {
       }
     });
     // Another host thread reads the published values the way the lock asks.
+    // The JSON library is not instrumented, so the read of published_time_
+    // is what lets the sanitizer see an unguarded publication.
     threads.emplace_back([&rig, &done, &published_reads] {
       while (!done.load()) {
         std::lock_guard<std::mutex> lock(rig.device.value_mutex_);
+        if (rig.device.published_time_.is_not_a_date_time()) continue;
         if (rig.device.value_.isObject() && rig.device.value_.isMember("电压")) {
           const double voltage = rig.device.value_["电压"].asDouble();
           if (voltage >= 40.0 && voltage < 60.0) published_reads.fetch_add(1);
