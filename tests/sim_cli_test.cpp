@@ -74,6 +74,9 @@ SimRun Sim(const std::string& arguments, const std::string& environment = "",
   run.out = ReadFile("stdout.txt");
   run.err = ReadFile("stderr.txt");
   if (log_to_file) run.events = ParseLines(ReadFile("events.jsonl"));
+  // Under the sanitizers the subprocess reports its own faults here.
+  EXPECT_THAT(run.err, Not(HasSubstr("Sanitizer"))) << arguments;
+  EXPECT_THAT(run.err, Not(HasSubstr("runtime error:"))) << arguments;
   return run;
 }
 
@@ -497,8 +500,15 @@ TEST(SimCli, HelpAndVersion) {
                              "--no-receiver", "--repeat", "--plot", "--check"}) {
     EXPECT_THAT(run.out, HasSubstr(option));
   }
-  run = Sim("--repeat 0", "", false);
-  EXPECT_NE(run.status, 0);
+  for (const char* usage : {"--repeat 0", "--data-id -1", "--frobnicate", "a.trace b.trace"}) {
+    run = Sim(usage, "", false);
+    EXPECT_EQ(run.status, 2) << usage;
+  }
+  // Settings but no trace: nothing to replay.
+  scratch.Write("settings.json", kPublishingSettings);
+  run = Sim("--settings settings.json", "", false);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, HasSubstr("nothing to replay"));
 }
 
 }  // namespace

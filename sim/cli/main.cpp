@@ -242,7 +242,13 @@ int main(int argc, char** argv) {
                "only load the plug-in and run InitSetting: say whether the settings and profile "
                "are accepted");
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // --help and --version end here too, with status 0.
+    const int status = app.exit(error);
+    return status == 0 ? 0 : 2;
+  }
   try {
     return Run(options);
   } catch (const std::exception& thrown) {
