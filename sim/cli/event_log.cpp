@@ -48,7 +48,7 @@ void EventLog::Write(Json::Value event) {
     *out_ << line.str();
     out_->flush();
   }
-  events_.push_back(std::move(event));
+  analyser_.Add(event);
 }
 
 void EventLog::BeginRound(int round) {
@@ -66,9 +66,9 @@ int EventLog::CurrentRound() const {
   return round_;
 }
 
-std::vector<Json::Value> EventLog::Events() const {
+Analysis EventLog::Result() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return events_;
+  return analyser_.Result();
 }
 
 bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {

@@ -12,13 +12,14 @@
 #include <ostream>
 #include <vector>
 
+#include "sim/cli/report.h"
 #include "sim/framework/sim_framework.h"
 
 namespace sim::cli {
 
 class EventLog : public sim::EventSink {
  public:
-  // out may be null: events are then only kept for the summary.
+  // out may be null: events then only feed the summary.
   explicit EventLog(std::ostream* out);
 
   // Framework calls of the device.
@@ -31,14 +32,15 @@ class EventLog : public sim::EventSink {
   void EndRound();
   int CurrentRound() const;
 
-  std::vector<Json::Value> Events() const;
+  // What the events logged so far show.
+  Analysis Result() const;
 
  private:
   mutable std::mutex mutex_;
   std::ostream* out_;
   std::unique_ptr<Json::StreamWriter> writer_;
   int round_ = 0;
-  std::vector<Json::Value> events_;
+  Analyser analyser_;
 };
 
 // The 15-byte data record from its upper- or lower-case hexadecimal text, as

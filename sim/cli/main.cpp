@@ -190,7 +190,7 @@ int Run(const Options& options) {
   }
   if (!accepted) {
     Fail("settings " + settings_path.string() + " not accepted: " + error);
-    human << sim::cli::FormatSummary(sim::cli::Analyse(log->Events())) << std::flush;
+    human << sim::cli::FormatSummary(log->Result()) << std::flush;
     return 1;
   }
 
@@ -201,7 +201,7 @@ int Run(const Options& options) {
   }
   if (!replayed) std::cerr << "aikorvane-sim: " << replayer.Error() << std::endl;
 
-  const sim::cli::Analysis analysis = sim::cli::Analyse(log->Events());
+  const sim::cli::Analysis analysis = log->Result();
   human << sim::cli::FormatSummary(analysis) << std::flush;
 
   if (!options.plot.empty()) {

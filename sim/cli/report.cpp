@@ -53,49 +53,55 @@ std::string Escape(const std::string& text) {
 
 }  // namespace
 
-Analysis Analyse(const std::vector<Json::Value>& events) {
-  Analysis analysis;
-  std::map<std::string, bool> raised;
-  for (const Json::Value& event : events) {
-    const std::string kind = event["event"].asString();
-    const int round = event.isMember("round") ? event["round"].asInt() : 0;
-    if (kind == "round") {
-      analysis.rounds = std::max(analysis.rounds, round);
-    } else if (kind == "LoadFromCache" && !event["result"].asBool()) {
-      ++analysis.refused_caches;
-    } else if (kind == "SendSP" && event["record"].isObject() && round > 0) {
-      analysis.voltage_by_round[round] = event["record"]["voltage"].asDouble();
-    } else if (kind == "CheckThresholdBool") {
-      const Json::Value& texts = event["texts"];
-      // The battery alarms and the alarm rules pass (alarm id, alarm id,
-      // name, description); the limit tables pass (signal, alarm id, value,
-      // message). Either way the alarm id stands second.
-      const std::string id = texts[1].asString();
-      const std::string name =
-          texts[0].asString() == id ? texts[2].asString() : texts[0].asString();
-      analysis.alarm_names[id] = name;
-      const bool condition = event["condition"].asBool();
-      bool& state = raised[id];
-      if (condition != state) {
-        analysis.alarm_changes.push_back({round, id, name, condition});
-        state = condition;
-      }
-    } else if (kind == "CheckAOReport") {
-      ++analysis.change_reports[event["signal"].asString()];
-    } else if (kind == "http") {
-      const std::string body = event["body"].asString();
-      analysis.discharge_reports.push_back({round, FormField(body, "Play"),
-                                            FormField(body, "His_DCV"), event["path"].asString(),
-                                            event["status"].asInt()});
-    } else if (kind == "error") {
-      std::string where = event["where"].asString();
-      if (event.isMember("file")) {
-        where = event["file"].asString() + ":" + std::to_string(event["line"].asInt());
-      }
-      analysis.errors.push_back(where + ": " + event["message"].asString());
+void Analyser::Add(const Json::Value& event) {
+  Analysis& analysis = analysis_;
+  const std::string kind = event["event"].asString();
+  const int round = event.isMember("round") ? event["round"].asInt() : 0;
+  if (kind == "round") {
+    analysis.rounds = std::max(analysis.rounds, round);
+  } else if (kind == "LoadFromCache" && !event["result"].asBool()) {
+    ++analysis.refused_caches;
+  } else if (kind == "SendSP" && event["record"].isObject() && round > 0) {
+    const double voltage = event["record"]["voltage"].asDouble();
+    if (!analysis.first_voltage) analysis.first_voltage = voltage;
+    analysis.last_voltage = voltage;
+    // Enough for any plot; a long replay keeps its memory flat.
+    if (analysis.voltage_by_round.size() < kMaxPlottedRounds) {
+      analysis.voltage_by_round[round] = voltage;
     }
+  } else if (kind == "CheckThresholdBool") {
+    const Json::Value& texts = event["texts"];
+    // The battery alarms and the alarm rules pass (alarm id, alarm id,
+    // name, description); the limit tables pass (signal, alarm id, value,
+    // message). Either way the alarm id stands second.
+    const std::string id = texts[1].asString();
+    const std::string name = texts[0].asString() == id ? texts[2].asString() : texts[0].asString();
+    analysis.alarm_names[id] = name;
+    const bool condition = event["condition"].asBool();
+    bool& state = raised_[id];
+    if (condition != state) {
+      analysis.alarm_changes.push_back({round, id, name, condition});
+      state = condition;
+    }
+  } else if (kind == "CheckAOReport") {
+    ++analysis.change_reports[event["signal"].asString()];
+  } else if (kind == "http") {
+    const std::string body = event["body"].asString();
+    analysis.discharge_reports.push_back({round, FormField(body, "Play"),
+                                          FormField(body, "His_DCV"), event["path"].asString(),
+                                          event["status"].asInt()});
+  } else if (kind == "error") {
+    std::string where = event["where"].asString();
+    if (event.isMember("file")) {
+      where = event["file"].asString() + ":" + std::to_string(event["line"].asInt());
+    }
+    analysis.errors.push_back(where + ": " + event["message"].asString());
   }
-  for (const auto& [id, state] : raised) {
+}
+
+Analysis Analyser::Result() const {
+  Analysis analysis = analysis_;
+  for (const auto& [id, state] : raised_) {
     if (state) analysis.still_raised[id] = analysis.alarm_names[id];
   }
   return analysis;
@@ -111,9 +117,9 @@ std::string FormatSummary(const Analysis& analysis) {
         << (analysis.refused_caches == 1 ? "" : "s") << " refused)";
   }
   out << "\n";
-  if (!analysis.voltage_by_round.empty()) {
-    out << "voltage: first " << Number(analysis.voltage_by_round.begin()->second) << ", last "
-        << Number(analysis.voltage_by_round.rbegin()->second) << "\n";
+  if (analysis.first_voltage) {
+    out << "voltage: first " << Number(*analysis.first_voltage) << ", last "
+        << Number(*analysis.last_voltage) << "\n";
   }
   out << "alarms raised and cleared: " << analysis.alarm_changes.size() << "\n";
   for (const AlarmChange& change : analysis.alarm_changes) {

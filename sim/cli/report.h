@@ -30,7 +30,8 @@ struct DischargeReport {
 struct Analysis {
   int rounds = 0;
   int refused_caches = 0;
-  std::map<int, double> voltage_by_round;  // from the record sent each round
+  std::optional<double> first_voltage, last_voltage;  // of the records sent
+  std::map<int, double> voltage_by_round;             // the first kMaxPlottedRounds rounds
   std::vector<AlarmChange> alarm_changes;
   std::map<std::string, std::string> alarm_names;   // id -> name, every alarm seen
   std::map<std::string, std::string> still_raised;  // id -> name
@@ -39,7 +40,19 @@ struct Analysis {
   std::vector<std::string> errors;
 };
 
-Analysis Analyse(const std::vector<Json::Value>& events);
+inline constexpr size_t kMaxPlottedRounds = 100000;
+
+// Takes the events one by one as they are logged, keeping only what the
+// summary and the plot need.
+class Analyser {
+ public:
+  void Add(const Json::Value& event);
+  Analysis Result() const;
+
+ private:
+  Analysis analysis_;
+  std::map<std::string, bool> raised_;  // alarm id -> condition last passed
+};
 
 std::string FormatSummary(const Analysis& analysis);
 
