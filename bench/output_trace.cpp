@@ -69,6 +69,14 @@ constexpr short kSamples[] = {8000, 9500, 6500, 8000, 7000, 9800, 8000, 7400, 20
 
 void Rounds(const std::string& name, int mode, int count) {
   auto device = bench::RoundDevice(mode, count);
+  if (mode == 3) {
+    // Rules over a missing value, the published time text, and one with no
+    // comparison the device knows.
+    device->alarm_rules_["missing_rule"] = "009001,lower";
+    device->alarm_rules_["更新时间_rule"] = "009002,notequal";
+    device->alarm_rules_["sig0001_odd"] = "009003,above";
+    for (const char* id : {"009001", "009002", "009003"}) device->alarm_levels_[id] = 1;
+  }
   sim::SetAiReading(*device, 3, 52.5f);
   bench::StartClock();
   int round = 0;

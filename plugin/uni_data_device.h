@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -57,6 +58,16 @@ class UniDataDevice : public HostBase {
   void CheckAiSignals();
   void CheckAlarmRules();
   void CheckLimitTables();
+  // The JSON text of a published value, as the JSON library's stream output
+  // writes it; returns a buffer that the next call overwrites.
+  const std::string& JsonText(const Json::Value& value);
+
+  // Kept from round to round so that the rule loop makes no new JSON writer,
+  // stream or description per rule. Used under value_mutex_.
+  std::unique_ptr<Json::StreamWriter> json_writer_;
+  std::ostringstream json_stream_;
+  std::string json_text_;
+  std::string description_;
 };
 
 template <typename DataT, typename HostBase, int kRecordCode>
@@ -157,11 +168,14 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     const int level = this->alarm_levels_[alarm_id];
     const float threshold = this->alarm_values_[alarm_id];
     const Json::Value& member = value_[data_name];
+    // The value's text serves both the line and the description.
+    const std::string& member_text = JsonText(member);
     std::cout << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << comparison
-              << " level:" << level << " realvalue:" << member << " vs " << threshold << std::endl;
+              << " level:" << level << " realvalue:" << member_text << " vs " << threshold
+              << std::endl;
     if (level == 0) continue;
-    std::ostringstream description;
-    description << alarm_report_prefix_[alarm_id] << member;
+    description_ = alarm_report_prefix_[alarm_id];
+    description_ += member_text;
     const std::string& signal_name = alarm_signal_names_[alarm_id];
     const Json::Value limit(static_cast<double>(threshold));
     bool condition;
@@ -176,9 +190,20 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     } else {
       continue;
     }
-    this->CheckThresholdBool(level, alarm_id, alarm_id, signal_name, description.str(), condition,
-                             1);
+    this->CheckThresholdBool(level, alarm_id, alarm_id, signal_name, description_, condition, 1);
   }
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+const std::string& UniDataDevice<DataT, HostBase, kRecordCode>::JsonText(const Json::Value& value) {
+  // A writer of the default builder is what the library's operator<< makes
+  // for every value it writes.
+  if (!json_writer_) json_writer_.reset(Json::StreamWriterBuilder().newStreamWriter());
+  json_stream_.str(std::string());
+  json_stream_.clear();
+  json_writer_->write(value, &json_stream_);
+  json_text_ = json_stream_.str();
+  return json_text_;
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
