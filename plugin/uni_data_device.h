@@ -62,8 +62,8 @@ class UniDataDevice : public HostBase {
   // writes it; returns a buffer that the next call overwrites.
   const std::string& JsonText(const Json::Value& value);
 
-  // Kept from round to round so that the rule loop makes no new JSON writer,
-  // stream or description per rule. Used under value_mutex_.
+  // Kept from round to round so that the rule and limit loops make no new
+  // JSON writer, stream or description per entry. Used under value_mutex_.
   std::unique_ptr<Json::StreamWriter> json_writer_;
   std::ostringstream json_stream_;
   std::string json_text_;
@@ -220,8 +220,11 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(ThresholdTable& table,
                                                                           bool is_upper) {
   for (auto& [key, entry] : table) {
-    if (!value_.isMember(key)) continue;
-    const Json::Value& member = value_[key];
+    // One look-up of the key, where testing for the member and reading it
+    // took two.
+    const Json::Value* found = value_.find(key.data(), key.data() + key.size());
+    if (found == nullptr) continue;
+    const Json::Value& member = *found;
     if (!member.isNumeric()) continue;
     const float value = member.asFloat();
     const float threshold = std::get<1>(entry);
@@ -233,12 +236,14 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
       active = !(is_upper ? value <= recovery : value >= recovery);
     }
     const std::string value_text = boost::lexical_cast<std::string>(value);
-    std::string message;
+    description_.clear();
     if (active) {
-      message = "当前值" + value_text + (is_upper ? "高于阈值:" : "低于阈值:") +
-                boost::lexical_cast<std::string>(threshold);
+      description_ += "当前值";
+      description_ += value_text;
+      description_ += is_upper ? "高于阈值:" : "低于阈值:";
+      description_ += boost::lexical_cast<std::string>(threshold);
     }
-    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text, message,
+    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text, description_,
                              active, 1);
   }
 }
