@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <locale>
 #include <sstream>
 
 #include "net/http_tool.h"
@@ -26,6 +27,18 @@ constexpr AlarmRow kTelecomRows[] = {
     {"110410050010", "001#UPS蓄电池组电压过低", false},
     {"110410060010", "001#UPS蓄电池组电压超低", false},
 };
+
+// The round's short texts are built in a stream kept per thread: making a new
+// string stream, with its locale facets, cost more than the text itself. It
+// follows the global locale as a new stream would.
+std::ostringstream& ReusedStream() {
+  thread_local std::ostringstream stream;
+  stream.str(std::string());
+  stream.clear();
+  const std::locale global;
+  if (stream.getloc() != global) stream.imbue(global);
+  return stream;
+}
 
 std::string DischargeUrl() {
   const char* configured = std::getenv("AIKORVANE_DISCHARGE_URL");
@@ -115,21 +128,23 @@ void AIKorvane::RunCheckThreshold() {
 
 void AIKorvane::CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool alarm_when_above,
                               unsigned short flags, float voltage) {
-  const int level = alarm_levels_[alarm_id];
+  // The id as text once, for every look-up and the host call.
+  const std::string id(alarm_id);
+  const int level = alarm_levels_[id];
   if (level == 0) return;
   // Fixed rows carry their own name; the others take name and description
   // prefix from the threshold configuration.
-  std::ostringstream description;
+  std::ostringstream& description = ReusedStream();
   if (fixed_name != nullptr) {
     description << fixed_name << " 当前值：";
   } else {
-    description << alarm_report_prefix_[alarm_id];
+    description << alarm_report_prefix_[id];
   }
   description << voltage;
-  const std::string name = fixed_name != nullptr ? fixed_name : alarm_signal_names_[alarm_id];
-  const float threshold = alarm_values_[alarm_id];
+  const std::string name = fixed_name != nullptr ? fixed_name : alarm_signal_names_[id];
+  const float threshold = alarm_values_[id];
   const bool condition = alarm_when_above ? voltage > threshold : voltage < threshold;
-  CheckThresholdBool(level, alarm_id, alarm_id, name, description.str(), condition, flags);
+  CheckThresholdBool(level, id, id, name, description.str(), condition, flags);
 }
 
 void AIKorvane::FollowDischarge(float voltage) {
