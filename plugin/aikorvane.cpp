@@ -95,7 +95,7 @@ void AIKorvane::GenJsonData() {
   if (update_time_ == published_time_) return;
   published_time_ = update_time_;
   value_["电压"] = Json::Value(static_cast<double>(data_.voltage));
-  std::ostringstream time_text;
+  std::ostringstream& time_text = ReusedStream();
   time_text << data_.year << "-" << static_cast<unsigned>(data_.month) << "-"
             << static_cast<unsigned>(data_.day) << " " << static_cast<unsigned>(data_.hour) << ":"
             << static_cast<unsigned>(data_.minute) << ":" << static_cast<unsigned>(data_.second);
