@@ -65,9 +65,9 @@ std::vector<Json::Value> ParseLines(const std::string& text) {
 SimRun Sim(const std::string& arguments, const std::string& environment = "",
            bool log_to_file = true) {
   SimRun run;
-  const std::string command = environment + " " + Quote(AIKORVANE_SIM_PATH) + " " +
-                              (log_to_file ? "--events events.jsonl " : "") + arguments +
-                              " >stdout.txt 2>stderr.txt";
+  const std::string command =
+      environment + " " AIKORVANE_SIM_EMULATOR " " + Quote(AIKORVANE_SIM_PATH) + " " +
+      (log_to_file ? "--events events.jsonl " : "") + arguments + " >stdout.txt 2>stderr.txt";
   std::remove("events.jsonl");
   const int raw = std::system(command.c_str());
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
