@@ -28,11 +28,10 @@ constexpr AlarmRow kTelecomRows[] = {
     {"110410060010", "001#UPS蓄电池组电压超低", false},
 };
 
-// The round's short texts are built in a stream kept per thread: making a new
-// string stream, with its locale facets, cost more than the text itself. It
+// Empties a kept stream for a new text. Making a new string stream, with its
+// locale facets, costs more than the short texts of a round; the kept one
 // follows the global locale as a new stream would.
-std::ostringstream& ReusedStream() {
-  thread_local std::ostringstream stream;
+std::ostringstream& Fresh(std::ostringstream& stream) {
   stream.str(std::string());
   stream.clear();
   const std::locale global;
@@ -95,7 +94,7 @@ void AIKorvane::GenJsonData() {
   if (update_time_ == published_time_) return;
   published_time_ = update_time_;
   value_["电压"] = Json::Value(static_cast<double>(data_.voltage));
-  std::ostringstream& time_text = ReusedStream();
+  std::ostringstream& time_text = Fresh(published_text_);
   time_text << data_.year << "-" << static_cast<unsigned>(data_.month) << "-"
             << static_cast<unsigned>(data_.day) << " " << static_cast<unsigned>(data_.hour) << ":"
             << static_cast<unsigned>(data_.minute) << ":" << static_cast<unsigned>(data_.second);
@@ -134,7 +133,7 @@ void AIKorvane::CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool
   if (level == 0) return;
   // Fixed rows carry their own name; the others take name and description
   // prefix from the threshold configuration.
-  std::ostringstream& description = ReusedStream();
+  std::ostringstream& description = Fresh(row_text_);
   if (fixed_name != nullptr) {
     description << fixed_name << " 当前值：";
   } else {
@@ -176,9 +175,12 @@ void AIKorvane::SendDischargeReport(float voltage) {
   // The report is not resent: the state has moved on. Leave a trace of the
   // loss in the host's log instead.
   if (result != 0) {
+    std::cout << "AIKorvane::RunCheckThreshold discharge report to " << url << " failed: curl code "
+              << result << " (" << curl_easy_strerror(static_cast<CURLcode>(result)) << ")"
+              << std::endl;
+  } else if (client.status_ >= 400) {
     std::cout << "AIKorvane::RunCheckThreshold discharge report to " << url
-              << " failed: curl code " << result << " ("
-              << curl_easy_strerror(static_cast<CURLcode>(result)) << ")" << std::endl;
+              << " refused: HTTP status " << client.status_ << std::endl;
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sstream>
+
 #include "host/osk_ai_device.h"
 #include "host/provider.h"
 #include "plugin/aikorvane_data.h"
@@ -36,6 +38,11 @@ class AIKorvane : public UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032> {
   float discharge_last_v_ = 0.0f;
 
  private:
+  // Kept text buffers: row_text_ on the round's thread, published_text_ under
+  // value_mutex_.
+  std::ostringstream row_text_;
+  std::ostringstream published_text_;
+
   void CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool alarm_when_above,
                      unsigned short flags, float voltage);
   void FollowDischarge(float voltage);
