@@ -17,6 +17,7 @@ constexpr long kTransferTimeoutSeconds = 2000;
 int HttpTool::Post(const std::string& url, const std::string& body, const std::string& header) {
   boost::mutex::scoped_lock lock(mutex_);
   response_.clear();
+  status_ = 0;
   CURL* handle = curl_easy_init();
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTransferTimeoutSeconds);
@@ -27,6 +28,7 @@ int HttpTool::Post(const std::string& url, const std::string& body, const std::s
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteResponse);
   curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.c_str());
   const CURLcode result = curl_easy_perform(handle);
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status_);
   curl_easy_cleanup(handle);
   curl_slist_free_all(headers);
   return static_cast<int>(result);
@@ -35,6 +37,7 @@ int HttpTool::Post(const std::string& url, const std::string& body, const std::s
 int HttpTool::Get(const std::string& url, const std::string& query) {
   boost::mutex::scoped_lock lock(mutex_);
   response_.clear();
+  status_ = 0;
   CURL* handle = curl_easy_init();
   const std::string target = url + query;
   curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
@@ -44,6 +47,7 @@ int HttpTool::Get(const std::string& url, const std::string& query) {
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteResponse);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response_);
   const CURLcode result = curl_easy_perform(handle);
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status_);
   curl_easy_cleanup(handle);
   return static_cast<int>(result);
 }

@@ -22,4 +22,7 @@ class HttpTool {
 
   std::string response_;
   boost::mutex mutex_;
+  // HTTP status of the last response (0 when none arrived). The transfer's
+  // result does not tell a refused request from an accepted one.
+  long status_ = 0;
 };

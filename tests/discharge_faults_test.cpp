@@ -122,6 +122,7 @@ struct FaultCase {
   const char* name;
   Fault fault;
   std::optional<CURLcode> failure;  // the curl code a lost report is logged with
+  long refused_status = 0;          // the HTTP status a refused report is logged with
 };
 
 constexpr std::chrono::milliseconds kSlowness{1000};
@@ -227,6 +228,10 @@ class DischargeFaultTest : public ::testing::TestWithParam<FaultCase> {
                                " failed: curl code " + std::to_string(*fault.failure) + " (" +
                                curl_easy_strerror(*fault.failure) + ")";
       EXPECT_THAT(seen.failure_lines, ::testing::ElementsAre(line));
+    } else if (fault.refused_status != 0) {
+      const std::string line = "AIKorvane::RunCheckThreshold discharge report to " + url_ +
+                               " refused: HTTP status " + std::to_string(fault.refused_status);
+      EXPECT_THAT(seen.failure_lines, ::testing::ElementsAre(line));
     } else {
       EXPECT_THAT(seen.failure_lines, ::testing::IsEmpty());
     }
@@ -275,7 +280,7 @@ TEST_P(DischargeFaultTest, RoundsCompleteAndTheMachineMovesOn) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, DischargeFaultTest,
     ::testing::Values(FaultCase{"NoListener", Fault::kNoListener, CURLE_COULDNT_CONNECT},
-                      FaultCase{"Status500", Fault::kStatus500, std::nullopt},
+                      FaultCase{"Status500", Fault::kStatus500, std::nullopt, 500},
                       FaultCase{"ClosedMidResponse", Fault::kClosedMidResponse, CURLE_PARTIAL_FILE},
                       FaultCase{"SlowAnswer", Fault::kSlowAnswer, std::nullopt},
                       FaultCase{"Reset", Fault::kReset, CURLE_RECV_ERROR}),

@@ -316,7 +316,7 @@ TEST_F(DischargeTest, DeviceIdIsUnsignedDecimal) {
                                         "SPNames=001#48V蓄电池组电压&His_DCV=47.5"));
 }
 
-TEST_F(DischargeTest, ReceiverErrorStatusChangesNothing) {
+TEST_F(DischargeTest, ReceiverErrorStatusIsLoggedButNotResent) {
   receiver_.SetResponder([](const httplib::Request&, httplib::Response& response) {
     response.status = 500;
     response.set_content("broken", "text/plain");
@@ -325,6 +325,9 @@ TEST_F(DischargeTest, ReceiverErrorStatusChangesNothing) {
 
   EXPECT_THAT(Round(47.5f), ElementsAre(Body(1, "47.5")));
   EXPECT_EQ(State(), 1);
+  EXPECT_THAT(lines_, ElementsAre("AIKorvane::RunCheckThreshold value:47.5",
+                                  "AIKorvane::RunCheckThreshold discharge report to " +
+                                      receiver_.Url(kPath) + " refused: HTTP status 500"));
   EXPECT_THAT(Round(47.5f), IsEmpty());  // not resent
   EXPECT_THAT(lines_, ElementsAre("AIKorvane::RunCheckThreshold value:47.5"));
 }

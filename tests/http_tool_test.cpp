@@ -200,8 +200,13 @@ TEST_F(HttpToolTest, ServerErrorIsNoTransferFailure) {
 
   EXPECT_EQ(tool_.Post(server_.Url("/welcome/discharge/"), "Play=1", kFormType), CURLE_OK);
   EXPECT_EQ(tool_.response_, "<h1>internal error</h1>");
+  EXPECT_EQ(tool_.status_, 500);
   EXPECT_EQ(tool_.Get(server_.Url("/missing"), "?x=1"), CURLE_OK);
   EXPECT_EQ(tool_.response_, "<h1>internal error</h1>");
+  EXPECT_EQ(tool_.status_, 500);
+  Answer(200, "fine");
+  EXPECT_EQ(tool_.Post(server_.Url("/welcome/discharge/"), "Play=1", kFormType), CURLE_OK);
+  EXPECT_EQ(tool_.status_, 200);
 }
 
 TEST_F(HttpToolTest, RedirectIsNotFollowed) {
@@ -227,6 +232,7 @@ TEST_F(HttpToolTest, PortWithoutListenerGivesConnectError) {
   EXPECT_EQ(tool_.Post(refusing.Url("/welcome/discharge/"), "Play=1", kFormType),
             CURLE_COULDNT_CONNECT);
   EXPECT_EQ(tool_.response_, "");
+  EXPECT_EQ(tool_.status_, 0);
   EXPECT_EQ(tool_.Get(refusing.Url("/welcome/status/"), ""), CURLE_COULDNT_CONNECT);
   EXPECT_EQ(tool_.response_, "");
 }
