@@ -35,9 +35,9 @@ extern "C" __attribute__((visibility("default"))) time_t time(time_t* out) noexc
   if (virtual_now != kRealClock) {
     now = static_cast<time_t>(virtual_now);
   } else {
-    timespec spec{};
-    clock_gettime(CLOCK_REALTIME, &spec);
-    now = spec.tv_sec;
+    timespec reading{};
+    clock_gettime(CLOCK_REALTIME, &reading);
+    now = reading.tv_sec;
   }
   if (out != nullptr) *out = now;
   return now;
