@@ -60,8 +60,10 @@ void Prepare() {
   static bool prepared = false;
   if (prepared) return;
   prepared = true;
-  static NullBuffer null_buffer;
-  std::cout.rdbuf(&null_buffer);
+  // Never destroyed: std::cout is flushed once more after static objects are
+  // gone, and must not find its buffer destroyed then.
+  static NullBuffer* const null_buffer = new NullBuffer;
+  std::cout.rdbuf(null_buffer);
   sim::SetDefaultSink(nullptr);
   ::setenv("no_proxy", "*", 1);
   ::setenv("NO_PROXY", "*", 1);
