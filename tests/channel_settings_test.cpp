@@ -19,20 +19,12 @@ namespace {
 
 using ::testing::HasSubstr;
 using testing_support::CoutCapture;
+using testing_support::ParseJson;
 using testing_support::ScratchDir;
 
-Json::Value Parse(const std::string& text) {
-  Json::Value value;
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
-    ADD_FAILURE() << "bad test JSON: " << errors << "\n" << text;
-  }
-  return value;
+Json::Value App(const std::string& members) {
+  return ParseJson("{\"appSetting\":{" + members + "}}");
 }
-
-Json::Value App(const std::string& members) { return Parse("{\"appSetting\":{" + members + "}}"); }
 
 // Runs InitSetting in an empty scratch directory (no profile to find) and
 // keeps the device's output.
@@ -387,11 +379,11 @@ TEST_F(ChannelSettings, ArrayOrObjectValueThrowsAndEarlierKeysStay) {
     fresh.data_id_ = 77;
     fresh.discharge_v_ = 40;
     const Json::Value settings =
-        Parse(std::string("{\"appSetting\":{\"current_mode\":1,\"ai_index\":3,\"min\":2,"
-                          "\"max\":") +
-              bad +
-              ",\"discharge_v\":47,\"mode\":1,\"b_mode\":3},"
-              "\"hostSetting\":{\"aiGain\":2}}");
+        ParseJson(std::string("{\"appSetting\":{\"current_mode\":1,\"ai_index\":3,\"min\":2,"
+                              "\"max\":") +
+                  bad +
+                  ",\"discharge_v\":47,\"mode\":1,\"b_mode\":3},"
+                  "\"hostSetting\":{\"aiGain\":2}}");
     CoutCapture capture;
     EXPECT_THROW(fresh.InitSetting(settings), Json::Exception) << bad;
     // Read before the failing key.
@@ -426,7 +418,7 @@ TEST_F(ChannelSettings, RecordCarriesTheDataIdWithOrWithoutSettings) {
     AIKorvane fresh;
     fresh.data_id_ = ++id;
     CoutCapture quiet;
-    EXPECT_TRUE(fresh.InitSetting(Parse(text))) << text;
+    EXPECT_TRUE(fresh.InitSetting(ParseJson(text))) << text;
     EXPECT_EQ(fresh.data_.data_id, fresh.DataId()) << text;
     EXPECT_EQ(fresh.data_.data_id, id) << text;
   }
@@ -437,7 +429,7 @@ TEST_F(ChannelSettings, AppSettingThatIsNoObjectChangesNothing) {
   device_.ai_index_ = 2;
   for (const char* text : {"{\"appSetting\":[{\"min\":9}]}", "{\"appSetting\":\"min\"}",
                            "{\"appSetting\":7}", "{\"min\":9,\"ai_index\":5}"}) {
-    Init(Parse(text));
+    Init(ParseJson(text));
     EXPECT_EQ(device_.min_, 3) << text;
     EXPECT_EQ(device_.ai_index_, 2) << text;
     EXPECT_EQ(device_.max_v_, 5) << text;
@@ -446,7 +438,7 @@ TEST_F(ChannelSettings, AppSettingThatIsNoObjectChangesNothing) {
 
 TEST_F(ChannelSettings, ResultIsTheFrameworks) {
   EXPECT_TRUE(Init(App("\"min\":1")));
-  EXPECT_FALSE(Init(Parse("{\"appSetting\":{\"min\":2},\"hostSetting\":{\"aiGain\":\"x\"}}")));
+  EXPECT_FALSE(Init(ParseJson("{\"appSetting\":{\"min\":2},\"hostSetting\":{\"aiGain\":\"x\"}}")));
   EXPECT_THAT(sim::LastSettingsError(device_), HasSubstr("aiGain"));
   EXPECT_EQ(device_.min_, 2) << "own keys are read before the framework refuses";
 }
@@ -476,7 +468,7 @@ TEST_F(ChannelSettings, SecondCallKeepsWhatItDoesNotName) {
   EXPECT_FLOAT_EQ(device_.slope2_, 10);
   EXPECT_FLOAT_EQ(device_.slope3_, 10);
   // Without "appSetting" at all, everything stays.
-  Init(Parse("{}"));
+  Init(ParseJson("{}"));
   EXPECT_EQ(device_.max_, 12);
   EXPECT_FLOAT_EQ(device_.slope1_, 10);
 }

@@ -26,22 +26,12 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testing_support::CoutCapture;
+using testing_support::ParseJson;
 using testing_support::ScratchDir;
 
-Json::Value Parse(const std::string& text) {
-  Json::Value value;
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
-    ADD_FAILURE() << "bad test JSON: " << errors << "\n" << text;
-  }
-  return value;
-}
-
 Json::Value WithMode(int b_mode, const std::string& extra = "") {
-  return Parse("{\"appSetting\":{\"b_mode\":" + std::to_string(b_mode) + "}" +
-               (extra.empty() ? "" : "," + extra) + "}");
+  return ParseJson("{\"appSetting\":{\"b_mode\":" + std::to_string(b_mode) + "}" +
+                   (extra.empty() ? "" : "," + extra) + "}");
 }
 
 // The eight profile candidates in search order.
@@ -118,7 +108,7 @@ class DeviceSettings : public ::testing::Test {
 // ---- profile search --------------------------------------------------------
 
 TEST_F(DeviceSettings, NoProfileLogsEveryCandidateAndNotFound) {
-  EXPECT_TRUE(Init(Parse("{}")));
+  EXPECT_TRUE(Init(ParseJson("{}")));
   EXPECT_EQ(lines_,
             Concat({TestLines(Candidates("7", "unicom"), 8),
                     {"data_id:7 model:aikorvane b ini not found", "parse ini/yaml filename:"}}));
@@ -162,7 +152,7 @@ TEST_F(DeviceSettings, EarlierCandidateWinsAndLaterOnesAreNeverTested) {
 TEST_F(DeviceSettings, YamlWinsAndLoadsNothing) {
   scratch_.Write("ini/7.yaml", "AI:\n  [ unreadable: ini\n");
   scratch_.Write("ini/7.ini", kBothSections);
-  EXPECT_TRUE(Init(Parse("{}")));
+  EXPECT_TRUE(Init(ParseJson("{}")));
   EXPECT_EQ(lines_, Concat({TestLines(Candidates("7", "unicom"), 1),
                             {"parse ini/yaml filename:./ini/7.yaml", "AI 7"}}));
   EXPECT_THAT(device_.ai_signals_, IsEmpty());
@@ -171,9 +161,9 @@ TEST_F(DeviceSettings, YamlWinsAndLoadsNothing) {
 
 TEST_F(DeviceSettings, YamlListsWhatEarlierCallsLoaded) {
   scratch_.Write("ini/7.ini", kBothSections);
-  ASSERT_TRUE(Init(Parse("{}")));
+  ASSERT_TRUE(Init(ParseJson("{}")));
   scratch_.Write("ini/7.yaml", "");
-  ASSERT_TRUE(Init(Parse("{}")));
+  ASSERT_TRUE(Init(ParseJson("{}")));
   EXPECT_THAT(lines_,
               ElementsAre("test ini/yaml:./ini/7.yaml", "parse ini/yaml filename:./ini/7.yaml",
                           "AI 7", "first:电压 second:110610040010 name:电池电压"));
@@ -198,7 +188,7 @@ TEST_F(DeviceSettings, UnreadableCandidateFailsWithTheReadersMessage) {
   // A directory exists and opens, but cannot be read: the reader says so.
   std::filesystem::create_directories("ini/7.ini");
   scratch_.Write("ini/aikorvane.ini", kBothSections);
-  const std::string what = InitFails(Parse("{}"));
+  const std::string what = InitFails(ParseJson("{}"));
   EXPECT_THAT(what, HasSubstr("./ini/7.ini"));
   EXPECT_THAT(what, HasSubstr("read error"));
   EXPECT_EQ(lines_.back(), "parse ini/yaml filename:./ini/7.ini");
@@ -488,7 +478,7 @@ TEST_F(DeviceSettings, OperatingModeIsAtoiOfTheTextForm) {
     device.data_id_ = 7;
     device.b_mode_ = 2;
     CoutCapture capture;
-    EXPECT_TRUE(device.InitSetting(Parse(c.settings))) << c.settings;
+    EXPECT_TRUE(device.InitSetting(ParseJson(c.settings))) << c.settings;
     EXPECT_EQ(device.b_mode_, c.expected) << c.settings;
     const auto lines = capture.Lines();
     ASSERT_FALSE(lines.empty());
@@ -504,7 +494,7 @@ TEST_F(DeviceSettings, OperatingModeWithoutTextFormThrows) {
   for (const char* bad : {"[3]", "{\"v\":3}"}) {
     device_.b_mode_ = 2;
     const std::string what =
-        InitFails(Parse(std::string("{\"appSetting\":{\"b_mode\":") + bad + "}}"));
+        InitFails(ParseJson(std::string("{\"appSetting\":{\"b_mode\":") + bad + "}}"));
     EXPECT_FALSE(what.empty());
     EXPECT_EQ(device_.b_mode_, 2);
     EXPECT_THAT(lines_, IsEmpty());
@@ -513,7 +503,7 @@ TEST_F(DeviceSettings, OperatingModeWithoutTextFormThrows) {
 
 TEST_F(DeviceSettings, TextModeSelectsModeZeroAndLoadsNothing) {
   scratch_.Write("ini/unicom/aikorvane.ini", kBothSections);
-  ASSERT_TRUE(Init(Parse("{\"appSetting\":{\"b_mode\":\"telecom\"}}")));
+  ASSERT_TRUE(Init(ParseJson("{\"appSetting\":{\"b_mode\":\"telecom\"}}")));
   EXPECT_EQ(device_.b_mode_, 0);
   EXPECT_THAT(lines_, ::testing::Contains("parse ini/yaml filename:./ini/unicom/aikorvane.ini"));
   EXPECT_THAT(device_.ai_signals_, IsEmpty());
@@ -523,7 +513,7 @@ TEST_F(DeviceSettings, TextModeSelectsModeZeroAndLoadsNothing) {
 // ---- mode 3 alarm records ----------------------------------------------------
 
 TEST_F(DeviceSettings, ModeThreeRecordsAndTheirLines) {
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
       "007001":{"SignalName":"电池电压高","NMAlarmID":"0418001","ID":7001,"SignalNumber":1},
       "007002":{"SignalName":"x","ID":2,"SignalNumber":"3"},
       "007003":{},
@@ -552,7 +542,7 @@ TEST_F(DeviceSettings, ModeThreeRecordsAndTheirLines) {
 }
 
 TEST_F(DeviceSettings, ModeThreeLineShowsTheHostsLevelFromTheEarlierCall) {
-  const Json::Value settings = Parse(R"({"appSetting":{"b_mode":3},
+  const Json::Value settings = ParseJson(R"({"appSetting":{"b_mode":3},
       "thresholdSetting":{"007001":{"SignalName":"n","NMAlarmID":"a","ID":"b","SignalNumber":"c"}},
       "hostSetting":{"alarms":{"007001":{"level":2,"value":53.5}}}})");
   ASSERT_TRUE(Init(settings));
@@ -568,7 +558,7 @@ TEST_F(DeviceSettings, ModeThreeThresholdSettingThatIsNoObjectIsAbsent) {
                             ",\"thresholdSetting\":5", ",\"thresholdSetting\":\"007001\"",
                             ",\"thresholdSetting\":true"}) {
     device_.alarm_signal_names_ = {{"old", "kept"}};
-    ASSERT_TRUE(Init(Parse(std::string("{\"appSetting\":{\"b_mode\":3}") + value + "}")));
+    ASSERT_TRUE(Init(ParseJson(std::string("{\"appSetting\":{\"b_mode\":3}") + value + "}")));
     EXPECT_EQ(lines_.back(), "here 1") << value;
     EXPECT_EQ(device_.alarm_signal_names_, (TextTable{{"old", "kept"}})) << value;
     EXPECT_THAT(device_.alarm_report_prefix_, IsEmpty()) << value;
@@ -576,17 +566,17 @@ TEST_F(DeviceSettings, ModeThreeThresholdSettingThatIsNoObjectIsAbsent) {
 }
 
 TEST_F(DeviceSettings, ModeThreeSecondCallOverwritesAndKeeps) {
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
       "a":{"SignalName":"A","NMAlarmID":1,"ID":2,"SignalNumber":3},
       "b":{"SignalName":"B","NMAlarmID":1,"ID":2,"SignalNumber":3}}})")));
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
       "b":{"NMAlarmID":9}}})")));
   EXPECT_EQ(device_.alarm_signal_names_, (TextTable{{"a", "A"}, {"b", "B"}}));
   EXPECT_EQ(device_.alarm_report_prefix_, (TextTable{{"a", "1;2;3;"}, {"b", "9;;;"}}));
 }
 
 TEST_F(DeviceSettings, ModeThreeValueWithoutTextFormStopsTheCall) {
-  const std::string what = InitFails(Parse(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
+  const std::string what = InitFails(ParseJson(R"({"appSetting":{"b_mode":3},"thresholdSetting":{
       "a":{"SignalName":"A","NMAlarmID":1,"ID":2,"SignalNumber":3},
       "b":{"SignalName":"B","NMAlarmID":[1],"ID":2,"SignalNumber":3},
       "c":{"SignalName":"C","NMAlarmID":1,"ID":2,"SignalNumber":3}},
@@ -619,7 +609,7 @@ ThresholdEntry Entry(const std::string& id, float limit, float recovery, int lev
 }
 
 TEST_F(DeviceSettings, ModeFiveLoadsFourFamilies) {
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":5},"thresholdSetting":{"x":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":5},"thresholdSetting":{"x":{
       "ID":"100","SignalName":"电压",
       "UpValue":56,"UpReconverValue":55,"UpAlarmLevel":2,
       "Up2Value":58,"Up2ReconverValue":57,"Up2AlarmLevel":3,
@@ -634,7 +624,7 @@ TEST_F(DeviceSettings, ModeFiveLoadsFourFamilies) {
 }
 
 TEST_F(DeviceSettings, ModeFiveLaterRecordReplacesFamilyByFamily) {
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
       "a":{"ID":"100","SignalName":"v",
            "UpValue":56,"UpReconverValue":55,"UpAlarmLevel":2,
            "Up2Value":58,"Up2ReconverValue":57,"Up2AlarmLevel":3,
@@ -653,7 +643,7 @@ TEST_F(DeviceSettings, ModeFivePassesOverIncompleteRecords) {
       R"("UpValue":1,"UpReconverValue":1,"UpAlarmLevel":1,"Up2Value":1,"Up2ReconverValue":1,)"
       R"("Up2AlarmLevel":1,"LowValue":1,"LowReconverValue":1,"LowAlarmLevel":1,)"
       R"("Low2Value":1,"Low2ReconverValue":1,"Low2AlarmLevel":1)";
-  ASSERT_TRUE(Init(Parse(
+  ASSERT_TRUE(Init(ParseJson(
       R"({"appSetting":{"b_mode":5},"thresholdSetting":{)"
       R"("a":{"ID":"","SignalName":"a",)" +
       families + "}," + R"("b":{"ID":"1",)" + families + "}," +
@@ -670,7 +660,7 @@ TEST_F(DeviceSettings, ModeFivePassesOverIncompleteRecords) {
 }
 
 TEST_F(DeviceSettings, ModeFiveIncompleteFamiliesAreSkippedAlone) {
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":5},"thresholdSetting":{"r":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":5},"thresholdSetting":{"r":{
       "ID":"5","SignalName":"s",
       "UpValue":"","UpReconverValue":55,"UpAlarmLevel":2,
       "Up2Value":58,"Up2ReconverValue":57,"Up2AlarmLevel":3,
@@ -699,7 +689,7 @@ TEST_F(DeviceSettings, ModeFiveIncompleteFamiliesAreSkippedAlone) {
   for (const auto& c : cases) {
     AIKorvane device;
     CoutCapture capture;
-    ASSERT_TRUE(device.InitSetting(Parse(
+    ASSERT_TRUE(device.InitSetting(ParseJson(
         std::string(
             R"({"appSetting":{"b_mode":5},"thresholdSetting":{"r":{"ID":"5","SignalName":"s",)") +
         c.family + "}}}")))
@@ -709,7 +699,7 @@ TEST_F(DeviceSettings, ModeFiveIncompleteFamiliesAreSkippedAlone) {
 }
 
 TEST_F(DeviceSettings, ModeFiveNumbersAndStringsGiveTheSameEntry) {
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
       "n":{"ID":42,"SignalName":"N","UpValue":56.5,"UpReconverValue":0.1,"UpAlarmLevel":2,
            "LowValue":-3,"LowReconverValue":1e2,"LowAlarmLevel":4},
       "s":{"ID":"42","SignalName":"S","UpValue":"56.5","UpReconverValue":"0.1",
@@ -721,7 +711,7 @@ TEST_F(DeviceSettings, ModeFiveNumbersAndStringsGiveTheSameEntry) {
 }
 
 TEST_F(DeviceSettings, ModeFiveParsesWithAtofAndAtoi) {
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
       "r":{"ID":"7","SignalName":"s","UpValue":"56.5V","UpReconverValue":"abc","UpAlarmLevel":"2.9",
            "LowValue":true,"LowReconverValue":" 4","LowAlarmLevel":"x"}}})")));
   EXPECT_EQ(device_.up_thresholds_.at("s"), Entry("7001", 56.5f, 0, 2));
@@ -729,7 +719,7 @@ TEST_F(DeviceSettings, ModeFiveParsesWithAtofAndAtoi) {
 }
 
 TEST_F(DeviceSettings, ModeFiveSecondCallStartsFromEmptyTables) {
-  const Json::Value settings = Parse(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
+  const Json::Value settings = ParseJson(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
       "r":{"ID":"7","SignalName":"s","UpValue":5,"UpReconverValue":4,"UpAlarmLevel":1},
       "q":{"ID":"8","SignalName":"q","LowValue":5,"LowReconverValue":4,"LowAlarmLevel":1}}})");
   ASSERT_TRUE(Init(settings));
@@ -737,7 +727,7 @@ TEST_F(DeviceSettings, ModeFiveSecondCallStartsFromEmptyTables) {
   // Same records again: the alarm state goes with the old entry.
   ASSERT_TRUE(Init(settings));
   EXPECT_FALSE(std::get<3>(device_.up_thresholds_.at("s")));
-  ASSERT_TRUE(Init(Parse(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
+  ASSERT_TRUE(Init(ParseJson(R"({"appSetting":{"b_mode":5},"thresholdSetting":{
       "r":{"ID":"7","SignalName":"t","Up2Value":5,"Up2ReconverValue":4,"Up2AlarmLevel":1}}})")));
   EXPECT_THAT(device_.up_thresholds_, IsEmpty());
   EXPECT_THAT(device_.low_thresholds_, IsEmpty());
@@ -745,7 +735,8 @@ TEST_F(DeviceSettings, ModeFiveSecondCallStartsFromEmptyTables) {
   for (const char* rest : {"", ",\"thresholdSetting\":null", ",\"thresholdSetting\":[1]",
                            ",\"thresholdSetting\":\"r\""}) {
     ASSERT_TRUE(Init(settings));
-    ASSERT_TRUE(Init(Parse(std::string("{\"appSetting\":{\"b_mode\":5}") + rest + "}"))) << rest;
+    ASSERT_TRUE(Init(ParseJson(std::string("{\"appSetting\":{\"b_mode\":5}") + rest + "}")))
+        << rest;
     EXPECT_THAT(device_.up_thresholds_, IsEmpty()) << rest;
     EXPECT_THAT(device_.up2_thresholds_, IsEmpty()) << rest;
     EXPECT_THAT(device_.low_thresholds_, IsEmpty()) << rest;
@@ -760,7 +751,7 @@ TEST_F(DeviceSettings, ModeFiveValueWithoutTextFormStopsTheCall) {
     AIKorvane device;
     CoutCapture capture;
     EXPECT_THROW(
-        device.InitSetting(Parse(
+        device.InitSetting(ParseJson(
             std::string(
                 R"({"appSetting":{"b_mode":5},"hostSetting":{"aiGain":2},"thresholdSetting":{)"
                 R"("a":{"ID":"1","SignalName":"a","LowValue":1,"LowReconverValue":2,"LowAlarmLevel":3},)"
@@ -778,21 +769,21 @@ TEST_F(DeviceSettings, ModeFiveValueWithoutTextFormStopsTheCall) {
 // ---- the framework's result ------------------------------------------------
 
 TEST_F(DeviceSettings, FrameworkSettingsComeLastAndGiveTheResult) {
-  ASSERT_TRUE(Init(Parse(R"({"hostSetting":{"aiGain":2,"aiOffset":-1}})")));
+  ASSERT_TRUE(Init(ParseJson(R"({"hostSetting":{"aiGain":2,"aiOffset":-1}})")));
   EXPECT_EQ(device_.ai_gain_, 2);
   EXPECT_EQ(device_.ai_offset_, -1);
   EXPECT_TRUE(sim::LastSettingsError(device_).empty());
 
   // A bad host key: the device's own tables are loaded, the result is false.
-  EXPECT_FALSE(Init(Parse(R"({"appSetting":{"b_mode":5},"hostSetting":{"aiGain":"x"},
+  EXPECT_FALSE(Init(ParseJson(R"({"appSetting":{"b_mode":5},"hostSetting":{"aiGain":"x"},
       "thresholdSetting":{"r":{"ID":"7","SignalName":"s","UpValue":5,"UpReconverValue":4,
       "UpAlarmLevel":1}}})")));
   EXPECT_THAT(sim::LastSettingsError(device_), HasSubstr("aiGain"));
   EXPECT_EQ(device_.up_thresholds_.size(), 1u);
   EXPECT_EQ(device_.b_mode_, 5);
 
-  EXPECT_FALSE(Init(Parse(R"({"hostSetting":[1]})")));
-  EXPECT_TRUE(Init(Parse(R"({"hostSetting":{}})")));
+  EXPECT_FALSE(Init(ParseJson(R"({"hostSetting":[1]})")));
+  EXPECT_TRUE(Init(ParseJson(R"({"hostSetting":{}})")));
 }
 
 }  // namespace

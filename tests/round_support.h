@@ -22,6 +22,7 @@
 
 #include "plugin/aikorvane.h"
 #include "sim/framework/sim_framework.h"
+#include "support/test_support.h"
 
 namespace round_support {
 
@@ -59,17 +60,6 @@ struct Probe {
   std::shared_ptr<sim::RecordingSink> sink;
 };
 
-inline Json::Value Parse(const std::string& text) {
-  Json::CharReaderBuilder builder;
-  Json::Value value;
-  std::string errors;
-  std::istringstream in(text);
-  if (!Json::parseFromStream(builder, in, &value, &errors)) {
-    throw std::invalid_argument("bad JSON in test: " + text + " " + errors);
-  }
-  return value;
-}
-
 // One line of compact JSON, keys sorted, text kept as UTF-8. Integers print
 // the same whether signed or unsigned, so parsed expectations match.
 inline std::string Canon(const Json::Value& value) {
@@ -79,8 +69,12 @@ inline std::string Canon(const Json::Value& value) {
   return Json::writeString(builder, value);
 }
 
-inline std::string Canon(const std::string& json_text) { return Canon(Parse(json_text)); }
-inline std::string Canon(const char* json_text) { return Canon(Parse(json_text)); }
+inline std::string Canon(const std::string& json_text) {
+  return Canon(testing_support::ParseJson(json_text));
+}
+inline std::string Canon(const char* json_text) {
+  return Canon(testing_support::ParseJson(json_text));
+}
 
 inline std::vector<std::string> Canon(const std::vector<Json::Value>& events) {
   std::vector<std::string> lines;

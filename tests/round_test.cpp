@@ -225,7 +225,7 @@ TEST(RoundMode1, SignalsFromProfile) {
   AIKorvane& device = *probe.device;
   device.data_id_ = kDataId;
   CoutCapture out;
-  ASSERT_TRUE(device.InitSetting(round_support::Parse(R"({
+  ASSERT_TRUE(device.InitSetting(testing_support::ParseJson(R"({
     "appSetting": {"b_mode": 1},
     "hostSetting": {"aoReport": {"461627401001": {"change": 1, "lastReportValue": 60}}}
   })")));

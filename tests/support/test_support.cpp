@@ -1,12 +1,26 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+#include <json/reader.h>
 #include <stdlib.h>
 
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 
 namespace testing_support {
+
+Json::Value ParseJson(const std::string& text) {
+  Json::Value value;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) {
+    ADD_FAILURE() << "bad test JSON: " << errors << "\n" << text;
+  }
+  return value;
+}
 
 CoutCapture::CoutCapture() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
 

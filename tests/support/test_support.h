@@ -3,12 +3,17 @@
 // Helpers shared by the tests: capturing the device's diagnostic lines and
 // working in a scratch directory.
 
+#include <json/value.h>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace testing_support {
+
+// Parses JSON written in a test; a syntax error fails the test that wrote it.
+Json::Value ParseJson(const std::string& text);
 
 // Redirects std::cout into a buffer for the object's lifetime.
 class CoutCapture {
