@@ -90,6 +90,21 @@ void Replayer::EndRound() {
   log_.EndRound();
 }
 
+bool Replayer::FinishRound(const char* where) {
+  if (error_.empty()) {
+    EndRound();
+    return true;
+  }
+  // A round that threw ends with its error instead of the published values.
+  Json::Value event(Json::objectValue);
+  event["event"] = "error";
+  event["where"] = where;
+  event["message"] = error_;
+  log_.Write(std::move(event));
+  log_.EndRound();
+  return false;
+}
+
 bool Replayer::RunRound(const Json::Value& cause, short sample) {
   log_.BeginRound(++round_);
   log_.Write(cause);
@@ -104,17 +119,7 @@ bool Replayer::RunRound(const Json::Value& cause, short sample) {
   } catch (...) {
     error_ = "process threw an unknown exception";
   }
-  if (!error_.empty()) {
-    Json::Value event(Json::objectValue);
-    event["event"] = "error";
-    event["where"] = "process";
-    event["message"] = error_;
-    log_.Write(std::move(event));
-    log_.EndRound();
-    return false;
-  }
-  EndRound();
-  return true;
+  return FinishRound("process");
 }
 
 bool Replayer::RunCacheRound(const Json::Value& cause, const std::vector<unsigned char>& bytes) {
@@ -132,17 +137,7 @@ bool Replayer::RunCacheRound(const Json::Value& cause, const std::vector<unsigne
   } catch (const std::exception& thrown) {
     error_ = std::string("LoadFromCache threw: ") + thrown.what();
   }
-  if (!error_.empty()) {
-    Json::Value event(Json::objectValue);
-    event["event"] = "error";
-    event["where"] = "LoadFromCache";
-    event["message"] = error_;
-    log_.Write(std::move(event));
-    log_.EndRound();
-    return false;
-  }
-  EndRound();
-  return true;
+  return FinishRound("LoadFromCache");
 }
 
 bool Replayer::Run(const std::string& trace_path, const std::string& name) {

@@ -39,6 +39,8 @@ class Replayer {
   bool RunRound(const Json::Value& cause, short sample);
   bool RunCacheRound(const Json::Value& cause, const std::vector<unsigned char>& bytes);
   void EndRound();
+  // Ends a round that ran `where`: logs the error it raised, if any.
+  bool FinishRound(const char* where);
 
   OSKAIDevice& device_;
   EventLog& log_;
