@@ -16,14 +16,16 @@
 #include <memory>
 #include <optional>
 
+#include "sim/cli/commands.h"
 #include "sim/cli/event_log.h"
 #include "sim/cli/plugin_host.h"
 #include "sim/cli/receiver.h"
 #include "sim/cli/replay.h"
 #include "sim/cli/report.h"
+#include "sim/cli/session.h"
 #include "sim/framework/sim_framework.h"
 
-namespace fs = std::filesystem;
+using namespace sim::cli;
 
 namespace {
 
@@ -40,63 +42,9 @@ struct Options {
   bool check = false;
 };
 
-// Locations relative to the binary: the build tree keeps the plug-in beside
-// it; an installed (or relocated) tree keeps plug-in and examples at fixed
-// offsets from the binary's folder.
-fs::path BinaryFolder() {
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? fs::current_path() : self.parent_path();
-}
-
-fs::path DefaultPlugin(std::string& tried) {
-  const fs::path folder = BinaryFolder();
-  const fs::path candidates[] = {folder / "aikorvane.so",
-                                 (folder / AIKORVANE_BIN_TO_PLUGIN).lexically_normal()};
-  for (const fs::path& candidate : candidates) {
-    if (fs::exists(candidate)) return candidate;
-    tried += (tried.empty() ? "" : ", ") + candidate.string();
-  }
-  return {};
-}
-
-fs::path ExamplesFolder() {
-  const fs::path installed = (BinaryFolder() / AIKORVANE_BIN_TO_EXAMPLES).lexically_normal();
-  if (fs::is_directory(installed)) return installed;
-  return AIKORVANE_SOURCE_EXAMPLES;
-}
-
-fs::path Absolute(const std::string& path, const fs::path& base) {
-  return path.empty() ? fs::path() : (base / path).lexically_normal();
-}
-
-int Fail(const std::string& message, int status = 1) {
-  std::cerr << "aikorvane-sim: " << message << std::endl;
-  return status;
-}
-
-// Library state the simulator sets up for the plug-in: libcurl is a host's
-// to initialise, and the plug-in's code must outlive every device.
-class Host {
- public:
-  Host() { curl_global_init(CURL_GLOBAL_DEFAULT); }
-  ~Host() {
-    delete device;
-    if (receiver) receiver->Stop();
-    plugin.reset();
-    curl_global_cleanup();
-  }
-  std::unique_ptr<sim::cli::LoadedPlugin> plugin = std::make_unique<sim::cli::LoadedPlugin>();
-  std::unique_ptr<sim::cli::ReportReceiver> receiver;
-  OSKAIDevice* device = nullptr;
-};
-
 int Run(const Options& options) {
   const fs::path start = fs::current_path();
-  // The device stamps its records in local time: make that UTC unless the
-  // user chose a zone.
-  if (std::getenv("TZ") == nullptr) setenv("TZ", "UTC", 1);
-  tzset();
+  UseUtcUnlessZoneSet();
 
   // Which scenario: a folder given as TRACE, or the bundled default.
   fs::path trace = Absolute(options.trace, start);
@@ -140,48 +88,35 @@ int Run(const Options& options) {
   std::ostream& human = events_to_stdout ? std::cerr : std::cout;
   auto log = std::make_shared<sim::cli::EventLog>(events_out);
 
-  fs::path plugin_path = Absolute(options.plugin, start);
-  if (plugin_path.empty()) {
-    std::string tried;
-    plugin_path = DefaultPlugin(tried);
-    if (plugin_path.empty()) return Fail("no plug-in found (tried " + tried + "); give --plugin");
-  }
+  const fs::path plugin_path = FindPlugin(options.plugin, start, error);
+  if (plugin_path.empty()) return Fail(error);
 
   Host host;
-  error = host.plugin->Load(plugin_path.string());
+  error = host.Load(plugin_path);
   if (!error.empty()) return Fail(error);
 
   if (!options.no_receiver && !options.check) {
-    host.receiver = std::make_unique<sim::cli::ReportReceiver>(*log);
-    error = host.receiver->Start();
+    error = host.StartReceiver(*log);
     if (!error.empty()) return Fail(error);
-    setenv("AIKORVANE_DISCHARGE_URL", host.receiver->Url().c_str(), 1);
-    // A proxy configured for the user's shell must not swallow local reports.
-    for (const char* name : {"no_proxy", "NO_PROXY"}) {
-      const char* current = std::getenv(name);
-      const std::string value = current != nullptr && *current != '\0'
-                                    ? std::string(current) + ",127.0.0.1"
-                                    : std::string("127.0.0.1");
-      setenv(name, value.c_str(), 1);
-    }
   }
 
   if (chdir(workdir.c_str()) != 0) {
     return Fail("cannot work in " + workdir.string() + ": " + std::strerror(errno));
   }
 
+  DevicePtr device;
   try {
-    host.device = host.plugin->Create();
+    device.reset(host.plugin().Create());
   } catch (const std::exception& thrown) {
     return Fail(std::string("the plug-in's factory failed: ") + thrown.what());
   }
-  if (host.device == nullptr) return Fail("the plug-in's factory made no device");
-  sim::SetSink(*host.device, log);
-  host.device->Init(std::weak_ptr<OSKController>(), static_cast<unsigned int>(options.data_id),
-                    settings);
+  if (!device) return Fail("the plug-in's factory made no device");
+  sim::SetSink(*device, log);
+  device->Init(std::weak_ptr<OSKController>(), static_cast<unsigned int>(options.data_id),
+               settings);
 
   const bool accepted =
-      sim::cli::ApplySettings(*host.device, *log, settings, Json::Value(Json::objectValue), error);
+      sim::cli::ApplySettings(*device, *log, settings, Json::Value(Json::objectValue), error);
   if (options.check) {
     human << (accepted ? "settings accepted: " : "settings refused: ") << settings_path.string();
     if (!accepted) human << ": " << error;
@@ -194,7 +129,7 @@ int Run(const Options& options) {
     return 1;
   }
 
-  sim::cli::Replayer replayer(*host.device, *log);
+  sim::cli::Replayer replayer(*device, *log);
   bool replayed = true;
   for (int pass = 0; pass < options.repeat && replayed; ++pass) {
     replayed = replayer.Run(trace.string(), trace_name);
@@ -242,6 +177,8 @@ int main(int argc, char** argv) {
                "only load the plug-in and run InitSetting: say whether the settings and profile "
                "are accepted");
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
+  // Without a subcommand: replay a trace.
+  Action action = [&options] { return Run(options); };
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -250,7 +187,7 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : 2;
   }
   try {
-    return Run(options);
+    return action();
   } catch (const std::exception& thrown) {
     return Fail(thrown.what());
   }
