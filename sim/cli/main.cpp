@@ -242,6 +242,7 @@ int main(int argc, char** argv) {
                "only load the plug-in and run InitSetting: say whether the settings and profile "
                "are accepted");
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
+  app.set_help_all_flag("--help-all", "Print the help of every subcommand too and exit");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
