@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
   app.add_flag("--check", options.check,
                "only load the plug-in and run InitSetting: say whether the settings and profile "
                "are accepted");
+  app.set_help_all_flag("--help-all", "Print the help of every subcommand too and exit");
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
   // Without a subcommand: replay a trace.
   Action action = [&options] { return Run(options); };

@@ -49,9 +49,20 @@ plugin=$root/usr/$libdir/aikorvane/aikorvane.so
 sim=$root/usr/bin/aikorvane-sim
 examples=$root/usr/share/aikorvane/examples
 for file in "$plugin" "$sim" "$examples/default/settings.json" "$examples/default/trace.txt" \
-  "$root/usr/share/doc/aikorvane/README.md"; do
+  "$root/usr/share/doc/aikorvane/README.md" "$root/usr/share/man/man1/aikorvane-sim.1.gz"; do
   [ -f "$file" ] || fail "not installed: ${file#"$root"}"
 done
+# Each package: copyright and a changelog whose latest entry is this version.
+for package in aikorvane aikorvane-sim; do
+  doc=$root/usr/share/doc/$package
+  grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    "$doc/copyright" || fail "$package: no machine-readable copyright file"
+  [[ $(gzip -dc "$doc/changelog.gz" | head -1) == "aikorvane ($version) "* ]] ||
+    fail "$package: the changelog's latest entry is not $version"
+done
+# The plug-in's private folder is not the dynamic linker's business.
+plugin_control=$(dpkg-deb --ctrl-tarfile "$plugin_deb" | tar -t)
+grep -Eq 'postinst|postrm' <<<"$plugin_control" && fail "plug-in package has maintainer scripts"
 "$readelf" -d -W "$plugin" | grep -qF 'Library soname: [aikorvane.so]' ||
   fail "installed plug-in has no soname aikorvane.so"
 
