@@ -14,8 +14,10 @@
 namespace {
 
 std::vector<std::filesystem::path> InputsIn(const std::string& folder) {
+  // The build names the source folder: __FILE__ may be relative under a
+  // compiler cache.
   const std::filesystem::path dir =
-      std::filesystem::path(__FILE__).parent_path() / folder / fuzz::kTargetName;
+      std::filesystem::path(AIKORVANE_FUZZ_DIR) / folder / fuzz::kTargetName;
   std::vector<std::filesystem::path> inputs;
   if (std::filesystem::is_directory(dir)) {
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
