@@ -473,7 +473,9 @@ void Collector::Range() {
   if (!std::isfinite(s_.min) || !std::isfinite(s_.max) || s_.max > s_.min) return;
   const bool channel = s_.ai_mode == 1 || (s_.ai_mode == 0 && s_.max != 0);
   const bool raw = s_.real_value == 0 && s_.ai_mode <= 2;
-  if (!channel && !raw) return;
+  // Whether the host hands raw samples is the host's choice: a range left at
+  // its default is only worth a word where the channel readings use it.
+  if (!channel && !(raw && (Given("min") || Given("max")))) return;
   const float span = s_.max - s_.min;
   const std::string range =
       "\"max\" (" + Number(s_.max) + ") is not above \"min\" (" + Number(s_.min) + ")";
