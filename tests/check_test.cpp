@@ -142,6 +142,52 @@ TEST(Check, ExitStatusTextOutputAndSyntaxPlace) {
   }
 }
 
+// The findings describe the device: replaying a few rounds through the
+// fixture's settings shows what the finding says will happen.
+TEST(Check, FindingsSayWhatTheDeviceDoes) {
+  ScratchDir scratch;
+  const struct {
+    const char* fixture;
+    const char* trace;  // rounds a minute apart on channel 1
+    const char* event;  // "http": Play of each report; else CheckThresholdBool of id
+    const char* id;
+    const char* expected;
+  } cases[] = {
+      // Between the end (47) and the start (49): start and end on alternate rounds.
+      {"discharge-end-below-start", "48 48 48 48", "http", "", "1010"},
+      // A step of 0: a progress report every round of the discharge.
+      {"discharge-step-not-positive", "47 47 47", "http", "", "111"},
+      // Value 52 between the upper limit 50 and its recovery 55: raised and cleared in turn.
+      {"limit-recovery-wrong-side", "5.2 5.2 5.2 5.2", "CheckThresholdBool", "130610010001",
+       "1010"},
+      // Threshold 0 of a too-high row: raised at 1 V.
+      {"alarm-threshold-zero", "1", "CheckThresholdBool", "110610040010", "1"},
+  };
+  for (const auto& c : cases) {
+    std::string trace = "clock 2024-06-01 08:00:00\n";
+    std::istringstream readings(c.trace);
+    for (std::string reading; readings >> reading;) {
+      trace += "ai 1 " + reading + "\n20001\nadvance 60\n";
+    }
+    scratch.Write("t.trace", trace);
+    const SimRun run = Sim("--events events.jsonl --settings " + Site(c.fixture) +
+                           "/settings.json --workdir " + Site(c.fixture) + " t.trace");
+    ASSERT_EQ(run.status, 0) << c.fixture << run.err;
+    std::string seen;
+    std::istringstream events(ReadFile("events.jsonl"));
+    for (std::string line; std::getline(events, line);) {
+      const Json::Value event = ParseJson(line);
+      if (event["event"].asString() != c.event) continue;
+      if (std::string(c.event) == "http") {
+        seen += event["body"].asString().substr(5, 1);  // after "Play="
+      } else if (event["texts"][0].asString() == c.id || event["texts"][1].asString() == c.id) {
+        seen += event["condition"].asBool() ? "1" : "0";
+      }
+    }
+    EXPECT_EQ(seen, c.expected) << c.fixture;
+  }
+}
+
 TEST(Check, PluginOfAnotherBuildIsRefusedForInspection) {
   ScratchDir scratch;
   // The same plug-in with its layout record changed, as another build's would be.

@@ -97,13 +97,23 @@ class Checker {
       report.refusal = report.findings.back().message;
       return report;
     }
+    std::vector<std::string> uncaptured;
     {
       StdoutCapture capture;
       EventLog quiet(nullptr);
       site.accepted = ApplySettings(*device, log_ ? *log_ : quiet, settings,
                                     Json::Value(Json::objectValue), site.refusal);
-      report.diagnostics = Lines(capture.Text());
+      for (const std::string& line : Lines(capture.Text())) {
+        // With the event log on standard output its lines were captured too;
+        // the device's own lines never open with a brace.
+        if (!line.empty() && line[0] == '{') {
+          uncaptured.push_back(line);
+        } else {
+          report.diagnostics.push_back(line);
+        }
+      }
     }
+    for (const std::string& line : uncaptured) std::cout << line << '\n';
     if (chdir(start_.c_str()) != 0) {
       throw std::runtime_error("cannot return to " + start_.string() + ": " + std::strerror(errno));
     }
