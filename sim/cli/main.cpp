@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+#include "sim/cli/check.h"
 #include "sim/cli/commands.h"
 #include "sim/cli/event_log.h"
 #include "sim/cli/plugin_host.h"
@@ -69,10 +70,6 @@ int Run(const Options& options) {
     return Fail("nothing to replay: give a TRACE file (or a scenario folder) with --settings", 2);
   }
 
-  Json::Value settings;
-  std::string error;
-  if (!sim::cli::ReadSettingsFile(settings_path.string(), settings, error)) return Fail(error);
-
   std::ofstream events_file;
   std::ostream* events_out = nullptr;
   const bool events_to_stdout = options.events == "-";
@@ -87,6 +84,13 @@ int Run(const Options& options) {
   }
   std::ostream& human = events_to_stdout ? std::cerr : std::cout;
   auto log = std::make_shared<sim::cli::EventLog>(events_out);
+  if (options.check) {
+    return CheckOneSite(settings_path, workdir, options.plugin, options.data_id, log, human);
+  }
+
+  Json::Value settings;
+  std::string error;
+  if (!sim::cli::ReadSettingsFile(settings_path.string(), settings, error)) return Fail(error);
 
   const fs::path plugin_path = FindPlugin(options.plugin, start, error);
   if (plugin_path.empty()) return Fail(error);
@@ -95,7 +99,7 @@ int Run(const Options& options) {
   error = host.Load(plugin_path);
   if (!error.empty()) return Fail(error);
 
-  if (!options.no_receiver && !options.check) {
+  if (!options.no_receiver) {
     error = host.StartReceiver(*log);
     if (!error.empty()) return Fail(error);
   }
@@ -117,12 +121,6 @@ int Run(const Options& options) {
 
   const bool accepted =
       sim::cli::ApplySettings(*device, *log, settings, Json::Value(Json::objectValue), error);
-  if (options.check) {
-    human << (accepted ? "settings accepted: " : "settings refused: ") << settings_path.string();
-    if (!accepted) human << ": " << error;
-    human << std::endl;
-    return accepted ? 0 : 1;
-  }
   if (!accepted) {
     Fail("settings " + settings_path.string() + " not accepted: " + error);
     human << sim::cli::FormatSummary(log->Result()) << std::flush;
@@ -174,12 +172,13 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1000000));
   app.add_option("--plot", options.plot, "draw voltage, thresholds, alarms and reports as SVG");
   app.add_flag("--check", options.check,
-               "only load the plug-in and run InitSetting: say whether the settings and profile "
-               "are accepted");
+               "check the settings of one site (as the check command does, with text output) "
+               "and say whether the settings and profile are accepted");
   app.set_help_all_flag("--help-all", "Print the help of every subcommand too and exit");
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
   // Without a subcommand: replay a trace.
   Action action = [&options] { return Run(options); };
+  AddCheckCommand(app, action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

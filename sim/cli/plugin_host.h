@@ -5,11 +5,13 @@
 
 #include <json/value.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "host/osk_ai_device.h"
 #include "host/provider.h"
+#include "plugin/threshold_entry.h"
 
 namespace sim::cli {
 
@@ -25,9 +27,15 @@ class LoadedPlugin {
   // Empty on success, else why the plug-in cannot be used.
   std::string Load(const std::string& path);
   OSKAIDevice* Create() const;
+  // Empty when the plug-in's device class has the layout this simulator was
+  // built for, else why its devices cannot be inspected. Devices of such a
+  // plug-in still run; only reading their state is refused.
+  const std::string& LayoutError() const { return layout_error_; }
 
  private:
   void* handle_ = nullptr;
+  const void* base_ = nullptr;
+  std::string layout_error_;
   std::shared_ptr<OSKAIDeviceProvider> factory_;
 };
 
@@ -35,9 +43,34 @@ class LoadedPlugin {
 // lives in the device's own class, in the virtual slot after Get_SP_Value.
 float CallProcess(OSKAIDevice& device, short sample);
 
+// The device's state as its settings left it: copies of the members and
+// tables of its class, and of the host's alarm levels and thresholds.
+struct DeviceState {
+  int b_mode = 0;
+  float min = 0, max = 0;
+  float x[4] = {}, y[4] = {};
+  float slope[3] = {}, intercept[3] = {};
+  bool is_current_mode = false;
+  int ai_index = 0, ai_mode = 0, max_v = 0, real_value = 0;
+  float discharge_v = 0, discharge_v_end = 0, discharge_v_diff = 0;
+  AiSignalTable ai_signals;
+  TextTable alarm_rules, alarm_signal_names, alarm_report_prefix;
+  ThresholdTable limits[4];  // upper, second upper, lower, second lower
+  std::map<std::string, int> alarm_levels;
+  std::map<std::string, float> alarm_values;
+};
+
+// The host ABI offers no way to read a device's state (Get_Value throws), so
+// the simulator reads the device object through the plug-in's own class
+// definition. These two do so; both go through InspectDevice (plugin_host.cpp),
+// and both fail, with the reason in why, for a device of a plug-in whose
+// layout record differs from this simulator's.
+
 // A copy of the values the device has published (null when it has published
-// none). The host ABI offers no way to read them (Get_Value throws), so this
-// reads the device object through the class definition it was built from.
+// none, or when the device cannot be inspected: the first time, that is said
+// once on standard error).
 Json::Value PublishedValues(OSKAIDevice& device);
+// false when the device cannot be inspected.
+bool ReadDeviceState(OSKAIDevice& device, DeviceState& state, std::string& why);
 
 }  // namespace sim::cli
