@@ -17,12 +17,14 @@
 #include <optional>
 
 #include "sim/cli/commands.h"
+#include "sim/cli/csv_trace.h"
 #include "sim/cli/event_log.h"
 #include "sim/cli/plugin_host.h"
 #include "sim/cli/receiver.h"
 #include "sim/cli/replay.h"
 #include "sim/cli/report.h"
 #include "sim/cli/session.h"
+#include "sim/cli/site_test.h"
 #include "sim/framework/sim_framework.h"
 
 using namespace sim::cli;
@@ -40,6 +42,8 @@ struct Options {
   int repeat = 1;
   std::string plot;
   bool check = false;
+  std::string csv;
+  int channel = 0;
 };
 
 int Run(const Options& options) {
@@ -57,15 +61,24 @@ int Run(const Options& options) {
   } else if (trace.empty() && options.settings.empty()) {
     scenario = ExamplesFolder() / "default";
   }
+  const fs::path csv = Absolute(options.csv, start);
+  if (!csv.empty()) {
+    if (!trace.empty()) return Fail("give a TRACE or --csv, not both", 2);
+    // Recorded data replays through the default scenario's settings and
+    // profiles unless the user gives his own.
+    if (!options.settings.empty()) scenario.clear();
+  }
   if (!scenario.empty()) {
-    trace = scenario / "trace.txt";
-    trace_name = trace.string();
+    if (csv.empty()) {
+      trace = scenario / "trace.txt";
+      trace_name = trace.string();
+    }
     if (settings_path.empty()) settings_path = scenario / "settings.json";
     if (workdir.empty()) workdir = scenario;
   }
   if (settings_path.empty()) settings_path = ExamplesFolder() / "default" / "settings.json";
   if (workdir.empty()) workdir = start;
-  if (trace.empty() && !options.check) {
+  if (trace.empty() && csv.empty() && !options.check) {
     return Fail("nothing to replay: give a TRACE file (or a scenario folder) with --settings", 2);
   }
 
@@ -132,7 +145,10 @@ int Run(const Options& options) {
   sim::cli::Replayer replayer(*device, *log);
   bool replayed = true;
   for (int pass = 0; pass < options.repeat && replayed; ++pass) {
-    replayed = replayer.Run(trace.string(), trace_name);
+    replayed = csv.empty() ? replayer.Run(trace.string(), trace_name)
+                           : replayer.RunCsv(
+                                 csv.string(), options.csv,
+                                 options.channel > 0 ? options.channel : DefaultChannel(settings));
   }
   if (!replayed) std::cerr << "aikorvane-sim: " << replayer.Error() << std::endl;
 
@@ -176,9 +192,21 @@ int main(int argc, char** argv) {
   app.add_flag("--check", options.check,
                "only load the plug-in and run InitSetting: say whether the settings and profile "
                "are accepted");
+  CLI::Option* csv = app.add_option(
+      "--csv", options.csv,
+      "replay recorded field data instead of a trace: a CSV file with a header line and rows "
+      "time,value (a \"channel\" column overrides the channel, other columns are ignored); each "
+      "row is one round at its time on the virtual clock. Without --settings the default "
+      "scenario's settings and folder are used");
+  app.add_option("--channel", options.channel,
+                 "analog input the CSV readings go to, each round being process(20000 + N) "
+                 "(default: the settings' ai_index, else 1)")
+      ->check(CLI::Range(1, kMaxChannel))
+      ->needs(csv);
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
   // Without a subcommand: replay a trace.
   Action action = [&options] { return Run(options); };
+  AddTestCommand(app, action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
