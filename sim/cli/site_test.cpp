@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -451,6 +452,7 @@ std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
     for (const TestResult& test : file.tests) failures += !test.failures.empty();
   }
   std::ostringstream xml;
+  xml << std::fixed << std::setprecision(3);
   xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<testsuites name=\"aikorvane-sim test\" tests=\"" << tests << "\" failures=\"" << failures
       << "\" errors=\"" << errors << "\">\n";

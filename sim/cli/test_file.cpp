@@ -232,8 +232,9 @@ void CheckSeriesPoints(const SiteTest& test, long long interval) {
   }
   for (const Expectation& expectation : test.expect) {
     if (expectation.at.round && static_cast<size_t>(*expectation.at.round) > offsets.size()) {
-      Throw(expectation.line, "at " + expectation.at.text + ": the series has only " +
-                                  std::to_string(offsets.size()) + " rounds");
+      Throw(expectation.line, "at " + expectation.at.text + ": the series runs only " +
+                                  std::to_string(offsets.size()) +
+                                  (offsets.size() == 1 ? " round" : " rounds"));
     }
     if (expectation.at.seconds && (offsets.empty() || offsets.front() > *expectation.at.seconds)) {
       Throw(expectation.line, "at " + expectation.at.text + ": no round of the series is so early");
