@@ -164,6 +164,14 @@ TEST(SimTestCommand, MalformedFilesNameFileAndLine) {
     EXPECT_EQ(run.status, 2) << c.text << run.out;
     EXPECT_THAT(run.out, HasSubstr("Unit Testing: t.yaml\n  FAILED:\n    " + c.message)) << c.text;
   }
+  // Inline settings the framework refuses: the file is sound, the test fails.
+  scratch.Write("t.yaml",
+                "settings: {appSetting: {b_mode: 3}, hostSetting: {alarms: {\"007001\": {level: "
+                "high}}}}\ntests:\n  - {name: refused, series: \"1\", ao_reports: []}\n");
+  const SimRun run = Sim("test t.yaml");
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("    test: refused, settings not accepted: "
+                                 "hostSetting.alarms.007001.level must be an integer\n\n"));
 }
 
 TEST(SimTestCommand, RecordedCsvDataReplaysOnItsOwnTimes) {

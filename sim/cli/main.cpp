@@ -192,15 +192,18 @@ int main(int argc, char** argv) {
   app.add_flag("--check", options.check,
                "only load the plug-in and run InitSetting: say whether the settings and profile "
                "are accepted");
-  CLI::Option* csv = app.add_option(
-      "--csv", options.csv,
-      "replay recorded field data instead of a trace: a CSV file with a header line and rows "
-      "time,value (a \"channel\" column overrides the channel, other columns are ignored); each "
-      "row is one round at its time on the virtual clock. Without --settings the default "
-      "scenario's settings and folder are used");
+  CLI::Option* csv = app.add_option("--csv", options.csv,
+                                    "replay recorded field data instead of a trace: a CSV file "
+                                    "with a header line and rows time,value (a \"channel\" "
+                                    "column overrides the channel, other columns are ignored); "
+                                    "each row is one round at its time on the virtual clock. "
+                                    "Without --settings the default scenario's settings and "
+                                    "folder are used");
+  csv->type_name("FILE");
   app.add_option("--channel", options.channel,
                  "analog input the CSV readings go to, each round being process(20000 + N) "
                  "(default: the settings' ai_index, else 1)")
+      ->type_name("N")
       ->check(CLI::Range(1, kMaxChannel))
       ->needs(csv);
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
