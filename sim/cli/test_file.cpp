@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -263,6 +264,13 @@ SiteTest ReadTest(const YAML::Node& node, int line, size_t index, const fs::path
           if (key == "series") {
             std::string error;
             if (!ParseSeries(text, test.series, error)) Throw(LineOf(value, key_line), error);
+            for (const auto& reading : test.series) {
+              // A channel reads single-precision floats.
+              if (reading && std::fabs(*reading) > 3.4e38) {
+                Throw(LineOf(value, key_line),
+                      "series reading " + std::to_string(*reading) + " does not fit a float");
+              }
+            }
             return;
           }
           test.input = key == "trace" ? SiteTest::Input::kTrace : SiteTest::Input::kCsv;
