@@ -18,10 +18,14 @@ fi
 # The arm64 -dev packages are Multi-Arch: same, so they install beside the
 # amd64 ones at the same version (apt upgrades the amd64 ones when needed).
 # CLI11 is header-only and Multi-Arch: foreign: the build machine's serves.
+# So does fast-cpp-csv-parser (libfccp-dev, header-only, Architecture: all).
+# libyaml-cpp-dev is not Multi-Arch: same: its arm64 package would replace the
+# build machine's, so the cross build takes the build machine's headers and
+# links the arm64 runtime library, which installs beside the amd64 one.
 bash scripts/deps.sh dpkg-dev g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user \
   libjsoncpp-dev:arm64 libcurl4-openssl-dev:arm64 libboost-dev:arm64 \
   libboost-date-time-dev:arm64 libboost-thread-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
-  libcpp-httplib-dev:arm64
+  libcpp-httplib-dev:arm64 libyaml-cpp0.7:arm64
 
 start=$(date +%s)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

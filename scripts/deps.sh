@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config binutils libjsoncpp-dev libcurl4-openssl-dev
   libboost-dev libboost-date-time-dev libboost-thread-dev libcpp-httplib-dev libcli11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev help2man "$@")
+  libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev libyaml-cpp-dev libfccp-dev help2man "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -49,6 +49,7 @@ void EventLog::Write(Json::Value event) {
     out_->flush();
   }
   analyser_.Add(event);
+  if (observer_) observer_(event);
 }
 
 void EventLog::BeginRound(int round) {
@@ -69,6 +70,11 @@ int EventLog::CurrentRound() const {
 Analysis EventLog::Result() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return analyser_.Result();
+}
+
+void EventLog::Observe(std::function<void(const Json::Value&)> observer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  observer_ = std::move(observer);
 }
 
 bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {

@@ -7,6 +7,7 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -35,12 +36,17 @@ class EventLog : public sim::EventSink {
   // What the events logged so far show.
   Analysis Result() const;
 
+  // Also hands every event, once logged, to observer (empty: nobody). It
+  // runs under the log's lock, on the thread that logs, and must not log.
+  void Observe(std::function<void(const Json::Value&)> observer);
+
  private:
   mutable std::mutex mutex_;
   std::ostream* out_;
   std::unique_ptr<Json::StreamWriter> writer_;
   int round_ = 0;
   Analyser analyser_;
+  std::function<void(const Json::Value&)> observer_;
 };
 
 // The 15-byte data record from its upper- or lower-case hexadecimal text, as

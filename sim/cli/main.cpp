@@ -18,12 +18,14 @@
 
 #include "sim/cli/check.h"
 #include "sim/cli/commands.h"
+#include "sim/cli/csv_trace.h"
 #include "sim/cli/event_log.h"
 #include "sim/cli/plugin_host.h"
 #include "sim/cli/receiver.h"
 #include "sim/cli/replay.h"
 #include "sim/cli/report.h"
 #include "sim/cli/session.h"
+#include "sim/cli/site_test.h"
 #include "sim/framework/sim_framework.h"
 
 using namespace sim::cli;
@@ -41,6 +43,8 @@ struct Options {
   int repeat = 1;
   std::string plot;
   bool check = false;
+  std::string csv;
+  int channel = 0;
 };
 
 int Run(const Options& options) {
@@ -58,15 +62,24 @@ int Run(const Options& options) {
   } else if (trace.empty() && options.settings.empty()) {
     scenario = ExamplesFolder() / "default";
   }
+  const fs::path csv = Absolute(options.csv, start);
+  if (!csv.empty()) {
+    if (!trace.empty()) return Fail("give a TRACE or --csv, not both", 2);
+    // Recorded data replays through the default scenario's settings and
+    // profiles unless the user gives his own.
+    if (!options.settings.empty()) scenario.clear();
+  }
   if (!scenario.empty()) {
-    trace = scenario / "trace.txt";
-    trace_name = trace.string();
+    if (csv.empty()) {
+      trace = scenario / "trace.txt";
+      trace_name = trace.string();
+    }
     if (settings_path.empty()) settings_path = scenario / "settings.json";
     if (workdir.empty()) workdir = scenario;
   }
   if (settings_path.empty()) settings_path = ExamplesFolder() / "default" / "settings.json";
   if (workdir.empty()) workdir = start;
-  if (trace.empty() && !options.check) {
+  if (trace.empty() && csv.empty() && !options.check) {
     return Fail("nothing to replay: give a TRACE file (or a scenario folder) with --settings", 2);
   }
 
@@ -130,7 +143,10 @@ int Run(const Options& options) {
   sim::cli::Replayer replayer(*device, *log);
   bool replayed = true;
   for (int pass = 0; pass < options.repeat && replayed; ++pass) {
-    replayed = replayer.Run(trace.string(), trace_name);
+    replayed = csv.empty() ? replayer.Run(trace.string(), trace_name)
+                           : replayer.RunCsv(
+                                 csv.string(), options.csv,
+                                 options.channel > 0 ? options.channel : DefaultChannel(settings));
   }
   if (!replayed) std::cerr << "aikorvane-sim: " << replayer.Error() << std::endl;
 
@@ -174,11 +190,26 @@ int main(int argc, char** argv) {
   app.add_flag("--check", options.check,
                "check the settings of one site (as the check command does, with text output) "
                "and say whether the settings and profile are accepted");
+  CLI::Option* csv = app.add_option("--csv", options.csv,
+                                    "replay recorded field data instead of a trace: a CSV file "
+                                    "with a header line and rows time,value (a \"channel\" "
+                                    "column overrides the channel, other columns are ignored); "
+                                    "each row is one round at its time on the virtual clock. "
+                                    "Without --settings the default scenario's settings and "
+                                    "folder are used");
+  csv->type_name("FILE");
+  app.add_option("--channel", options.channel,
+                 "analog input the CSV readings go to, each round being process(20000 + N) "
+                 "(default: the settings' ai_index, else 1)")
+      ->type_name("N")
+      ->check(CLI::Range(1, kMaxChannel))
+      ->needs(csv);
   app.set_help_all_flag("--help-all", "Print the help of every subcommand too and exit");
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
   // Without a subcommand: replay a trace.
   Action action = [&options] { return Run(options); };
   AddCheckCommand(app, action);
+  AddTestCommand(app, action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

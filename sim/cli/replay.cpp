@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "sim/cli/csv_trace.h"
 #include "sim/cli/plugin_host.h"
 #include "sim/cli/trace.h"
 #include "sim/framework/sim_framework.h"
@@ -220,6 +221,41 @@ bool Replayer::Run(const std::string& trace_path, const std::string& name) {
     return false;
   }
   return true;
+}
+
+}  // namespace sim::cli
+
+namespace sim::cli {
+
+bool Replayer::RunChannelRound(int channel, float reading, Json::Value cause) {
+  const short sample = static_cast<short>(20000 + channel);
+  cause["event"] = "round";
+  cause["cause"] = "sample";
+  cause["sample"] = sample;
+  sim::SetAiReading(device_, channel, reading);
+  return RunRound(cause, sample);
+}
+
+bool Replayer::RunCsv(const std::string& path, const std::string& name, int channel) {
+  CsvTrace csv;
+  std::string message;
+  int line = 0;
+  if (!csv.Open(path, message, line)) {
+    if (line == 0) {
+      error_ = "cannot read " + name + ": " + message;
+      return false;
+    }
+    return Fail(name, line, message);
+  }
+  for (CsvRow row;;) {
+    if (!csv.Next(row, message, line)) {
+      return message.empty() ? true : Fail(name, line, message);
+    }
+    sim::SetVirtualTime(row.time);
+    Json::Value cause(Json::objectValue);
+    cause["line"] = row.line;
+    if (!RunChannelRound(row.channel.value_or(channel), row.value, std::move(cause))) return false;
+  }
 }
 
 }  // namespace sim::cli

@@ -31,6 +31,16 @@ class Replayer {
   // to stop; the message (already logged) is in Error().
   bool Run(const std::string& trace_path, const std::string& display_name);
   const std::string& Error() const { return error_; }
+
+  // One round process(20000 + channel) with ReadAi(channel) returning
+  // reading; cause holds extra fields of the round event. false when the
+  // round threw (the message is in Error()).
+  bool RunChannelRound(int channel, float reading, Json::Value cause);
+  // Replays recorded field data (csv_trace.h): each row is one round at its
+  // time on the virtual clock, on the row's channel or else on channel.
+  // false when a row is bad or a round threw: rows before it have run, none
+  // after it.
+  bool RunCsv(const std::string& path, const std::string& display_name, int channel);
   // Problems the replay went on after (settings refused in a trace).
   const std::vector<std::string>& Warnings() const { return warnings_; }
 

@@ -34,22 +34,7 @@ bool ToClock(const std::string& date, const std::string& clock, std::time_t& out
   if (std::sscanf(clock.c_str(), "%2d:%2d:%2d%c", &hour, &minute, &second, &extra) != 3) {
     return false;
   }
-  std::tm fields{};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
-  fields.tm_isdst = -1;
-  const std::tm asked = fields;
-  out = std::mktime(&fields);
-  // mktime normalises 2024-02-30 into March: refuse what it had to change.
-  // (A time inside a daylight-saving gap is moved and refused the same way.)
-  return out != static_cast<std::time_t>(-1) && fields.tm_year == asked.tm_year &&
-         fields.tm_mon == asked.tm_mon && fields.tm_mday == asked.tm_mday &&
-         fields.tm_hour == asked.tm_hour && fields.tm_min == asked.tm_min &&
-         fields.tm_sec == asked.tm_sec && year >= 1970 && year <= 9999;
+  return LocalTimeOf(year, month, day, hour, minute, second, out);
 }
 
 bool Fail(std::string& error, const std::string& message) {
@@ -158,6 +143,25 @@ bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>&
   }
   directive = std::move(parsed);
   return true;
+}
+
+bool LocalTimeOf(int year, int month, int day, int hour, int minute, int second, std::time_t& out) {
+  std::tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  fields.tm_isdst = -1;
+  const std::tm asked = fields;
+  out = std::mktime(&fields);
+  // mktime normalises 2024-02-30 into March: refuse what it had to change.
+  // (A time inside a daylight-saving gap is moved and refused the same way.)
+  return out != static_cast<std::time_t>(-1) && fields.tm_year == asked.tm_year &&
+         fields.tm_mon == asked.tm_mon && fields.tm_mday == asked.tm_mday &&
+         fields.tm_hour == asked.tm_hour && fields.tm_min == asked.tm_min &&
+         fields.tm_sec == asked.tm_sec && year >= 1970 && year <= 9999;
 }
 
 float RampReading(const Directive& ramp, long long index) {

@@ -1,0 +1,62 @@
+#pragma once
+
+// Recorded field data: a CSV export of timestamped readings. A header line
+// names the columns; "time" and "value" are needed, "channel" overrides the
+// channel row by row, every other column is ignored. Blank lines and lines
+// starting with "#" are skipped; fields may be quoted with double quotes.
+
+#include <json/value.h>
+
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace sim::cli {
+
+// A point in time from text: ISO 8601 ("2026-01-05T00:00:00", seconds and a
+// fraction optional, a zone "Z", "+08:00", "+0800" or "+08" optional), the
+// same with a space instead of the "T", or Unix seconds ("1767571200",
+// fraction optional). Times without a zone are local times. nanos counts
+// from the epoch too and keeps the fraction, for ordering; seconds is whole.
+bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nanos,
+                   std::string& error);
+
+struct CsvRow {
+  int line = 0;
+  std::time_t time = 0;
+  float value = 0;
+  std::optional<int> channel;
+};
+
+class CsvTrace {
+ public:
+  CsvTrace();
+  ~CsvTrace();
+  CsvTrace(const CsvTrace&) = delete;
+  CsvTrace& operator=(const CsvTrace&) = delete;
+
+  // Opens the file and reads its header; false with the reason and its line
+  // (0 when the file cannot be read at all).
+  bool Open(const std::string& path, std::string& error, int& line);
+  // The next row. False at the end (error empty) or at a bad row: columns
+  // missing, an unreadable time, value or channel, or a time before the
+  // previous row's (error and line set).
+  bool Next(CsvRow& row, std::string& error, int& line);
+
+ private:
+  struct Reader;
+  std::unique_ptr<Reader> reader_;
+  long long last_nanos_ = 0;
+  bool any_row_ = false;
+};
+
+// The channel readings go to when none is given: the device's "ai_index"
+// setting (read as the device reads it), else 1.
+int DefaultChannel(const Json::Value& settings);
+
+// Highest channel of a round process(20000 + channel): the sample is a
+// signed 16-bit number.
+inline constexpr int kMaxChannel = 32767 - 20000;
+
+}  // namespace sim::cli

@@ -1,0 +1,580 @@
+#include "sim/cli/site_test.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "sim/cli/event_log.h"
+#include "sim/cli/replay.h"
+#include "sim/cli/session.h"
+#include "sim/cli/test_file.h"
+#include "sim/framework/sim_framework.h"
+
+namespace sim::cli {
+namespace {
+
+struct TestOptions {
+  std::vector<std::string> files;
+  std::string plugin;
+  std::string junit;
+  bool verbose = false;
+};
+
+// What the device had shown after a round.
+struct Snapshot {
+  int round = 0;
+  std::time_t time = 0;
+  std::set<std::string> alarms;  // ids whose latest condition is true
+  std::optional<double> voltage;
+  Json::Value published;
+};
+
+struct SentReport {
+  int round = 0;
+  std::vector<std::pair<std::string, std::string>> fields;  // discharge: the form body
+  std::string signal;                                       // change-based
+  double value = 0;
+  std::string path;
+  int status = 200;
+};
+
+// Follows one test's events: the alarm conditions, values and reports of
+// each round, and the state at each point an expectation names. The test's
+// rounds run one after the other, so everything logged meanwhile (including
+// the report receiver's requests, answered inside their round) is the test's.
+class Recorder {
+ public:
+  Recorder(const SiteTest& test, std::optional<std::time_t> origin)
+      : test_(test), origin_(origin), points_(test.expect.size()) {}
+
+  void Add(const Json::Value& event) {
+    const std::string kind = event["event"].asString();
+    if (kind == "round") {
+      CloseRound();
+      round_ = event["round"].asInt();
+      time_ = sim::VirtualTime().value_or(std::time(nullptr));
+      if (!origin_) origin_ = time_;
+      voltage_.reset();
+    } else if (kind == "SendSP" && event["record"].isObject()) {
+      voltage_ = event["record"]["voltage"].asDouble();
+    } else if (kind == "CheckThresholdBool") {
+      // Battery rows and alarm rules pass the alarm id first and second;
+      // limit tables pass the signal's key first and the alarm id second.
+      alarms_[event["texts"][1].asString()] = event["condition"].asBool();
+    } else if (kind == "published") {
+      published_ = event["values"];
+    } else if (kind == "http") {
+      SentReport report;
+      report.round = round_;
+      report.path = event["path"].asString();
+      report.status = event["status"].asInt();
+      std::istringstream body(event["body"].asString());
+      for (std::string pair; std::getline(body, pair, '&');) {
+        const size_t equals = pair.find('=');
+        report.fields.emplace_back(pair.substr(0, equals),
+                                   equals == std::string::npos ? "" : pair.substr(equals + 1));
+      }
+      discharge_.push_back(std::move(report));
+    } else if (kind == "CheckAOReport") {
+      SentReport report;
+      report.round = round_;
+      report.signal = event["signal"].asString();
+      report.value = event["value"].asDouble();
+      ao_.push_back(std::move(report));
+    }
+  }
+
+  void Finish() { CloseRound(); }
+
+  int rounds() const { return rounds_; }
+  const std::optional<Snapshot>& At(size_t expectation) const { return points_[expectation]; }
+  const std::vector<SentReport>& discharge() const { return discharge_; }
+  const std::vector<SentReport>& ao() const { return ao_; }
+  std::optional<std::time_t> origin() const { return origin_; }
+
+ private:
+  void CloseRound() {
+    if (round_ == 0) return;
+    rounds_ = std::max(rounds_, round_);
+    for (size_t i = 0; i < test_.expect.size(); ++i) {
+      const Point& at = test_.expect[i].at;
+      const bool here = at.round ? *at.round == round_ : time_ <= *origin_ + *at.seconds;
+      if (!here) continue;
+      Snapshot& snapshot = points_[i].emplace();
+      snapshot.round = round_;
+      snapshot.time = time_;
+      for (const auto& [id, raised] : alarms_) {
+        if (raised) snapshot.alarms.insert(id);
+      }
+      snapshot.voltage = voltage_;
+      snapshot.published = published_;
+    }
+    round_ = 0;
+  }
+
+  const SiteTest& test_;
+  std::optional<std::time_t> origin_;
+  std::vector<std::optional<Snapshot>> points_;
+  int round_ = 0, rounds_ = 0;
+  std::time_t time_ = 0;
+  std::optional<double> voltage_;
+  std::map<std::string, bool> alarms_;
+  Json::Value published_;
+  std::vector<SentReport> discharge_, ao_;
+};
+
+// The shortest text that reads back as the same float (the device's values
+// are floats widened to double), else as the same double.
+std::string Shortest(double value) {
+  const bool single = static_cast<double>(static_cast<float>(value)) == value;
+  char text[40];
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, value);
+    const double back = std::strtod(text, nullptr);
+    if (single ? static_cast<float>(back) == static_cast<float>(value) : back == value) break;
+  }
+  return text;
+}
+
+bool Close(double expected, double got) {
+  return std::fabs(expected - got) <= 1e-6 * std::max(std::fabs(expected), std::fabs(got));
+}
+
+std::string Show(const Json::Value& value) {
+  if (value.isNumeric() && !value.isBool()) return Shortest(value.asDouble());
+  if (value.isString()) return "\"" + value.asString() + "\"";
+  if (value.isNull()) return "null";
+  if (value.isBool()) return value.asBool() ? "true" : "false";
+  std::string text;
+  for (const std::string& name : value.getMemberNames()) {
+    text += (text.empty() ? "" : ", ") + name + ": " + Show(value[name]);
+  }
+  return "{" + text + "}";
+}
+
+bool Same(const Json::Value& expected, const Json::Value& got) {
+  if (expected.isNumeric() && !expected.isBool()) {
+    return got.isNumeric() && !got.isBool() && Close(expected.asDouble(), got.asDouble());
+  }
+  return expected == got;
+}
+
+std::string Join(const std::set<std::string>& ids) {
+  std::string text;
+  for (const std::string& id : ids) text += (text.empty() ? "" : ", ") + id;
+  return "[" + text + "]";
+}
+
+std::string LocalText(std::time_t time) {
+  std::tm fields{};
+  localtime_r(&time, &fields);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
+  return text;
+}
+
+std::string ShowExpected(const ExpectedReport& report) {
+  std::string text;
+  auto add = [&](const std::string& name, const std::string& value) {
+    text += (text.empty() ? "" : ", ") + name + ": " + value;
+  };
+  if (report.signal) add("signal", *report.signal);
+  if (report.value) add("value", Shortest(*report.value));
+  for (const auto& [name, value] : report.fields) add(name, value);
+  if (report.round) add("round", std::to_string(*report.round));
+  return "{" + text + "}";
+}
+
+std::string ShowSent(const SentReport& report, bool discharge) {
+  std::string text;
+  if (discharge) {
+    for (const auto& [name, value] : report.fields) {
+      text += (text.empty() ? "" : ", ") + name + ": " + value;
+    }
+  } else {
+    text = "signal: " + report.signal + ", value: " + Shortest(report.value);
+  }
+  text = "{" + text + ", round: " + std::to_string(report.round) + "}";
+  if (discharge && report.status != 200) {
+    text += " (" + report.path + ", answered " + std::to_string(report.status) + ")";
+  }
+  return text;
+}
+
+bool Matches(const ExpectedReport& expected, const SentReport& sent) {
+  if (expected.round && *expected.round != sent.round) return false;
+  if (expected.signal && *expected.signal != sent.signal) return false;
+  if (expected.value && !Close(*expected.value, sent.value)) return false;
+  for (const auto& [name, value] : expected.fields) {
+    const auto field = std::find_if(sent.fields.begin(), sent.fields.end(),
+                                    [&](const auto& pair) { return pair.first == name; });
+    if (field == sent.fields.end() || field->second != value) return false;
+  }
+  return true;
+}
+
+// One block for a list of reports: the first that differs and both lists.
+void CompareReports(const std::string& head, const char* what,
+                    const std::vector<ExpectedReport>& expected,
+                    const std::vector<SentReport>& sent, std::vector<std::string>& failures) {
+  const bool discharge = std::string(what) == "discharge_reports";
+  size_t index = 0;
+  while (index < expected.size() && index < sent.size() && Matches(expected[index], sent[index])) {
+    ++index;
+  }
+  if (index == expected.size() && index == sent.size()) return;
+  std::ostringstream block;
+  block << head << what << ": report " << index + 1
+        << (index >= sent.size()       ? " expected but not sent"
+            : index >= expected.size() ? " sent but not expected"
+                                       : " differs")
+        << "\n";
+  block << "        exp: " << (index < expected.size() ? ShowExpected(expected[index]) : "(none)")
+        << "\n";
+  block << "        got: " << (index < sent.size() ? ShowSent(sent[index], discharge) : "(none)")
+        << "\n";
+  constexpr size_t kShown = 50;
+  block << "        exp list (" << expected.size() << "):\n";
+  for (size_t i = 0; i < expected.size() && i < kShown; ++i) {
+    block << "          " << i + 1 << ". " << ShowExpected(expected[i]) << "\n";
+  }
+  block << "        got list (" << sent.size() << "):\n";
+  for (size_t i = 0; i < sent.size() && i < kShown; ++i) {
+    block << "          " << i + 1 << ". " << ShowSent(sent[i], discharge) << "\n";
+  }
+  if (std::max(expected.size(), sent.size()) > kShown) {
+    block << "          (lists cut after " << kShown << ")\n";
+  }
+  failures.push_back(block.str());
+}
+
+void CompareExpectation(const std::string& head, const Expectation& expectation,
+                        const Recorder& recorder, size_t index,
+                        std::vector<std::string>& failures) {
+  const std::optional<Snapshot>& snapshot = recorder.At(index);
+  if (!snapshot) {
+    std::string why =
+        expectation.at.round
+            ? "round " + expectation.at.text + " never ran (the test ran " +
+                  std::to_string(recorder.rounds()) + " rounds)"
+            : "no round ran at or before start + " + expectation.at.text +
+                  (recorder.origin()
+                       ? " (" + LocalText(*recorder.origin() + *expectation.at.seconds) + ")"
+                       : "");
+    failures.push_back(head + "at " + expectation.at.text + ": " + why + "\n");
+    return;
+  }
+  const std::string point =
+      head + "round " + std::to_string(snapshot->round) + " (" + LocalText(snapshot->time) + ")" +
+      (expectation.at.seconds ? ", the last at or before start + " + expectation.at.text : "") +
+      ", ";
+  if (expectation.alarms) {
+    const std::set<std::string> expected(expectation.alarms->begin(), expectation.alarms->end());
+    if (expected != snapshot->alarms) {
+      std::set<std::string> missing, extra;
+      std::set_difference(expected.begin(), expected.end(), snapshot->alarms.begin(),
+                          snapshot->alarms.end(), std::inserter(missing, missing.end()));
+      std::set_difference(snapshot->alarms.begin(), snapshot->alarms.end(), expected.begin(),
+                          expected.end(), std::inserter(extra, extra.end()));
+      std::string block = point + "alarms:\n";
+      if (!missing.empty()) block += "        missing: " + Join(missing) + "\n";
+      if (!extra.empty()) block += "        extra: " + Join(extra) + "\n";
+      block += "        exp: " + Join(expected) + "\n        got: " + Join(snapshot->alarms) + "\n";
+      failures.push_back(block);
+    }
+  }
+  if (expectation.voltage &&
+      (!snapshot->voltage || !Close(*expectation.voltage, *snapshot->voltage))) {
+    failures.push_back(point + "voltage:\n        exp: " + Shortest(*expectation.voltage) +
+                       "\n        got: " +
+                       (snapshot->voltage ? Shortest(*snapshot->voltage)
+                                          : std::string("nothing (the round sent no record)")) +
+                       "\n");
+  }
+  if (expectation.published.isObject()) {
+    std::string lines;
+    for (const std::string& name : expectation.published.getMemberNames()) {
+      const Json::Value& expected = expectation.published[name];
+      const bool present = snapshot->published.isObject() && snapshot->published.isMember(name);
+      if (present && Same(expected, snapshot->published[name])) continue;
+      lines += "        " + name + ": exp " + Show(expected) + ", got " +
+               (present                          ? Show(snapshot->published[name])
+                : snapshot->published.isObject() ? "nothing (no such member)"
+                                                 : "nothing (nothing published yet)") +
+               "\n";
+    }
+    if (!lines.empty()) failures.push_back(point + "published:\n" + lines);
+  }
+}
+
+struct TestResult {
+  std::string name;
+  std::vector<std::string> failures;
+  std::string diagnostics;
+  double seconds = 0;
+};
+
+struct FileResult {
+  std::string display;
+  std::string malformed;  // FILE:LINE: message
+  std::vector<TestResult> tests;
+};
+
+TestResult RunTest(Host& host, const std::shared_ptr<EventLog>& log, const TestFile& file,
+                   const SiteTest& test) {
+  const auto began = std::chrono::steady_clock::now();
+  TestResult result;
+  result.name = test.name;
+  const std::string head = "    test: " + test.name + ", ";
+  Recorder recorder(test, test.input == SiteTest::Input::kCsv
+                              ? std::nullopt
+                              : std::optional<std::time_t>(file.start));
+  {
+    // The device's diagnostic lines go to the buffer, not to the user.
+    StdoutCapture capture;
+    log->Observe([&recorder](const Json::Value& event) { recorder.Add(event); });
+    sim::SetVirtualTime(file.start);
+    DevicePtr device;
+    std::string error;
+    try {
+      device.reset(host.plugin().Create());
+      if (!device) error = "the plug-in's factory made no device";
+    } catch (const std::exception& thrown) {
+      error = std::string("the plug-in's factory failed: ") + thrown.what();
+    }
+    if (device) {
+      sim::SetSink(*device, log);
+      device->Init(std::weak_ptr<OSKController>(), file.data_id, file.settings);
+      if (!ApplySettings(*device, *log, file.settings, Json::Value(Json::objectValue), error)) {
+        error = "settings not accepted: " + error;
+      }
+    }
+    if (!error.empty()) {
+      result.failures.push_back(head + error + "\n");
+    } else {
+      Replayer replayer(*device, *log);
+      bool ran = true;
+      switch (test.input) {
+        case SiteTest::Input::kSeries:
+          for (size_t step = 0; step < test.series.size() && ran; ++step) {
+            sim::SetVirtualTime(file.start + static_cast<std::time_t>(step) * file.interval);
+            if (test.series[step]) {
+              ran = replayer.RunChannelRound(test.channel, static_cast<float>(*test.series[step]),
+                                             Json::Value(Json::objectValue));
+            }
+          }
+          break;
+        case SiteTest::Input::kTrace:
+          ran = replayer.Run(test.path.string(), test.path_text);
+          break;
+        case SiteTest::Input::kCsv:
+          ran = replayer.RunCsv(test.path.string(), test.path_text, test.channel);
+          break;
+      }
+      if (!ran) result.failures.push_back(head + "stopped: " + replayer.Error() + "\n");
+      for (const std::string& warning : replayer.Warnings()) {
+        result.failures.push_back(head + warning + "\n");
+      }
+    }
+    device.reset();
+    log->Observe(nullptr);
+    result.diagnostics = capture.Text();
+  }
+  recorder.Finish();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  // A test whose device could not be set up has no rounds to compare.
+  if (!result.failures.empty() && recorder.rounds() == 0) return result;
+  for (size_t i = 0; i < test.expect.size(); ++i) {
+    CompareExpectation(head, test.expect[i], recorder, i, result.failures);
+  }
+  if (test.discharge_reports) {
+    CompareReports(head, "discharge_reports", *test.discharge_reports, recorder.discharge(),
+                   result.failures);
+  }
+  if (test.ao_reports) {
+    CompareReports(head, "ao_reports", *test.ao_reports, recorder.ao(), result.failures);
+  }
+  return result;
+}
+
+std::string Indented(const std::string& text, const std::string& indent) {
+  std::string out;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) out += indent + line + "\n";
+  return out;
+}
+
+std::string Xml(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        // XML 1.0 has no place for other control characters.
+        if (c < 0x20 && c != '\n' && c != '\t' && c != '\r') {
+          out += "?";
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out;
+}
+
+std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
+  size_t tests = 0, failures = 0, errors = 0;
+  for (const FileResult& file : files) {
+    tests += file.malformed.empty() ? file.tests.size() : 1;
+    errors += !file.malformed.empty();
+    for (const TestResult& test : file.tests) failures += !test.failures.empty();
+  }
+  std::ostringstream xml;
+  xml << std::fixed << std::setprecision(3);
+  xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<testsuites name=\"aikorvane-sim test\" tests=\"" << tests << "\" failures=\"" << failures
+      << "\" errors=\"" << errors << "\">\n";
+  for (const FileResult& file : files) {
+    size_t failed = 0;
+    double seconds = 0;
+    for (const TestResult& test : file.tests) {
+      failed += !test.failures.empty();
+      seconds += test.seconds;
+    }
+    xml << "  <testsuite name=\"" << Xml(file.display) << "\" tests=\""
+        << (file.malformed.empty() ? file.tests.size() : 1) << "\" failures=\"" << failed
+        << "\" errors=\"" << !file.malformed.empty() << "\" time=\"" << seconds << "\">\n";
+    if (!file.malformed.empty()) {
+      xml << "    <testcase name=\"load\" classname=\"" << Xml(file.display) << "\">\n"
+          << "      <error message=\"" << Xml(file.malformed) << "\"/>\n    </testcase>\n";
+    }
+    for (const TestResult& test : file.tests) {
+      xml << "    <testcase name=\"" << Xml(test.name) << "\" classname=\"" << Xml(file.display)
+          << "\" time=\"" << test.seconds << "\"";
+      if (test.failures.empty()) {
+        xml << "/>\n";
+        continue;
+      }
+      std::string text;
+      for (const std::string& block : test.failures) text += block;
+      xml << ">\n      <failure message=\"" << test.failures.size() << " expectation"
+          << (test.failures.size() == 1 ? "" : "s") << " failed\">" << Xml(text) << "</failure>\n";
+      if (verbose) xml << "      <system-out>" << Xml(test.diagnostics) << "</system-out>\n";
+      xml << "    </testcase>\n";
+    }
+    xml << "  </testsuite>\n";
+  }
+  xml << "</testsuites>\n";
+  return xml.str();
+}
+
+int RunTests(const TestOptions& options) {
+  const fs::path start = fs::current_path();
+  UseUtcUnlessZoneSet();
+  std::string error;
+  const fs::path plugin_path = FindPlugin(options.plugin, start, error);
+  if (plugin_path.empty()) return Fail(error);
+  Host host;
+  error = host.Load(plugin_path);
+  if (!error.empty()) return Fail(error);
+  auto log = std::make_shared<EventLog>(nullptr);
+  error = host.StartReceiver(*log);
+  if (!error.empty()) return Fail(error);
+
+  std::vector<FileResult> results;
+  bool malformed = false, failed = false;
+  for (const std::string& name : options.files) {
+    FileResult& result = results.emplace_back();
+    result.display = name;
+    std::cout << "Unit Testing: " << name << std::endl;
+    TestFile file;
+    if (!LoadTestFile(Absolute(name, start), name, file, result.malformed)) {
+      malformed = true;
+      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
+      continue;
+    }
+    // Profiles are read from ./ini/ of the device's working directory.
+    if (chdir(file.workdir.c_str()) != 0) {
+      result.malformed =
+          name + ": cannot work in " + file.workdir.string() + ": " + std::strerror(errno);
+      malformed = true;
+      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
+      continue;
+    }
+    for (const SiteTest& test : file.tests) result.tests.push_back(RunTest(host, log, file, test));
+    std::string report;
+    for (const TestResult& test : result.tests) {
+      for (const std::string& block : test.failures) report += block;
+      if (options.verbose && !test.failures.empty()) {
+        report += "    test: " + test.name + ", diagnostic lines of the plug-in:\n" +
+                  Indented(test.diagnostics, "        ");
+      }
+    }
+    failed = failed || !report.empty();
+    std::cout << (report.empty() ? "  SUCCESS\n" : "  FAILED:\n" + report) << std::endl;
+  }
+  sim::SetVirtualTime(std::nullopt);
+  if (!options.junit.empty()) {
+    const fs::path junit = Absolute(options.junit, start);
+    std::ofstream out(junit, std::ios::binary | std::ios::trunc);
+    out << JUnit(results, options.verbose);
+    out.close();
+    if (!out) return Fail("cannot write the JUnit report " + junit.string());
+  }
+  return malformed ? 2 : failed ? 1 : 0;
+}
+
+}  // namespace
+
+void AddTestCommand(CLI::App& app, Action& action) {
+  auto options = std::make_shared<TestOptions>();
+  CLI::App* command = app.add_subcommand(
+      "test",
+      "Run site test files: each test feeds readings (a series, a trace or a CSV file of "
+      "recorded data) to a new device made from the file's settings, one round per reading on "
+      "the virtual clock, and compares the alarms raised, the voltage, the published values, "
+      "the discharge reports and the change-based reports with what the file expects. Prints "
+      "\"Unit Testing: FILE\" and \"  SUCCESS\" or \"  FAILED:\" with one block per failed "
+      "expectation. Exit status 0 when all pass, 1 when any fails, 2 when a test file is "
+      "malformed (FILE:LINE: message). The format is described in docs/test-files.md.");
+  command->add_option("FILE", options->files, "YAML test files to run, in this order")->required();
+  command
+      ->add_option("--plugin", options->plugin,
+                   "plug-in to load (default: beside this binary, then the installed one)")
+      ->type_name("PATH");
+  command
+      ->add_option("--junit", options->junit,
+                   "also write the results as JUnit XML to this file: one testsuite per "
+                   "test file, one testcase per test")
+      ->type_name("FILE");
+  command->add_flag("-v,--verbose", options->verbose,
+                    "show the plug-in's diagnostic lines of every failed test (kept out of the "
+                    "output otherwise)");
+  command->callback([&action, options] { action = [options] { return RunTests(*options); }; });
+}
+
+}  // namespace sim::cli

@@ -1,0 +1,108 @@
+// The notations of test files and CSV data: series, durations and times.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "sim/cli/csv_trace.h"
+#include "sim/cli/series.h"
+
+namespace {
+
+using sim::cli::ParseDuration;
+using sim::cli::ParseSeries;
+using sim::cli::ParseTimeText;
+
+// A series as text: readings joined by blanks, "_" for a step without one.
+std::string Expand(const std::string& series) {
+  std::vector<std::optional<double>> steps;
+  std::string error;
+  if (!ParseSeries(series, steps, error)) return "error: " + error;
+  std::string text;
+  for (const auto& step : steps) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%g", step.value_or(0));
+    text += (text.empty() ? "" : " ") + (step ? std::string(number) : std::string("_"));
+  }
+  return text;
+}
+
+TEST(SeriesNotation, ExpandsLikePrometheusRuleTests) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1", "1"},
+      {"-2+4x3", "-2 2 6 10"},
+      {"1-2x4", "1 -1 -3 -5 -7"},
+      {"1x4", "1 1 1 1 1"},
+      {" 1 _x3  2 ", "1 _ _ _ 2"},
+      {"0x3", "0 0 0 0"},  // not hexadecimal
+      {"1e3+1e1x1", "1000 1010"},
+      {"14.7-0.05x2 13.2", "14.7 14.65 14.6 13.2"},
+      {"", "error: empty series"},
+      {"1+2", "error: bad series value \"1+2\" (expected a number a, a+bxn, a-bxn, axn, _ or _xn)"},
+  };
+  for (const auto& [series, expanded] : cases) EXPECT_EQ(Expand(series), expanded) << series;
+  for (const char* bad : {"x3", "_x0", "_3", "1x", "1x-2", "inf", "0x1p3", "1++2x3", "1-x3", "a"}) {
+    EXPECT_EQ(Expand(bad).rfind("error: bad series value", 0), 0u) << bad;
+  }
+  std::vector<std::optional<double>> steps;
+  std::string error;
+  EXPECT_FALSE(ParseSeries("1x9999999 1", steps, error, 10000000));
+  EXPECT_EQ(error, "series longer than 10000000 steps");
+}
+
+TEST(SeriesNotation, Durations) {
+  long long seconds = -1;
+  std::string error;
+  const std::pair<const char*, long long> good[] = {{"0", 0},     {"90s", 90},     {"30m", 1800},
+                                                    {"1h", 3600}, {"1h30m", 5400}, {"2m5s", 125}};
+  for (const auto& [text, expected] : good) {
+    EXPECT_TRUE(ParseDuration(text, seconds, error)) << text;
+    EXPECT_EQ(seconds, expected) << text;
+  }
+  for (const char* bad : {"", "30", "5d", "m", "1h-5m", "1.5h", "99999999999h"}) {
+    EXPECT_FALSE(ParseDuration(bad, seconds, error)) << bad;
+  }
+}
+
+TEST(CsvTimes, IsoWithAndWithoutZoneSpaceFormAndUnixSeconds) {
+  setenv("TZ", "Asia/Shanghai", 1);  // local time is UTC+8 all year
+  tzset();
+  const std::time_t utc = 1767571200;  // 2026-01-05 00:00:00 UTC
+  const std::pair<const char*, std::time_t> good[] = {
+      {"2026-01-05T00:00:00Z", utc},
+      {"2026-01-05T08:00:00+08:00", utc},
+      {"2026-01-05T08:00:00+0800", utc},
+      {"2026-01-04T22:30:00-01:30", utc},
+      {"2026-01-05T08:00:00+08", utc},
+      {"2026-01-05T08:00:00", utc},  // local
+      {"2026-01-05 08:00:00", utc},
+      {"2026-01-05 08:00", utc},
+      {"2026-01-05T00:00:00.75Z", utc},
+      {"1767571200", utc},
+      {"1767571200.5", utc},
+  };
+  for (const auto& [text, expected] : good) {
+    std::time_t seconds = 0;
+    long long nanos = 0;
+    std::string error;
+    EXPECT_TRUE(ParseTimeText(text, seconds, nanos, error)) << text << ": " << error;
+    EXPECT_EQ(seconds, expected) << text;
+  }
+  std::time_t seconds = 0;
+  long long nanos = 0, later = 0;
+  std::string error;
+  ASSERT_TRUE(ParseTimeText("2026-01-05T00:00:00.25Z", seconds, nanos, error));
+  ASSERT_TRUE(ParseTimeText("1767571200.5", seconds, later, error));
+  EXPECT_LT(nanos, later) << "fractions order rows within a second";
+  for (const char* bad :
+       {"", "yesterday", "2026-02-30 00:00:00", "2026-01-05T25:00:00", "2026-01-05T00:60:00Z",
+        "2026-1-5 0:0:0", "2026-01-05T00:00:00+8", "2026-01-05T00:00:00 UTC", "2026-01-05", "-5",
+        "1767571200x", "1969-12-31T23:59:59Z"}) {
+    EXPECT_FALSE(ParseTimeText(bad, seconds, nanos, error)) << bad;
+  }
+  unsetenv("TZ");
+  tzset();
+}
+
+}  // namespace
