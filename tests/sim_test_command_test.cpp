@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/sim_run.h"
 #include "support/test_support.h"
 
 namespace {
@@ -21,28 +22,10 @@ using testing_support::ScratchDir;
 
 const std::string kExamples = AIKORVANE_EXAMPLES;
 
-struct SimRun {
-  int status = -1;
-  std::string out, err;
-};
+using testing_support::ReadFile;
+using testing_support::SimRun;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-SimRun Sim(const std::string& arguments) {
-  const std::string command =
-      AIKORVANE_SIM_EMULATOR " '" AIKORVANE_SIM_PATH "' " + arguments + " >stdout.txt 2>stderr.txt";
-  const int raw = std::system(command.c_str());
-  SimRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile("stdout.txt"),
-             ReadFile("stderr.txt")};
-  EXPECT_THAT(run.err, Not(HasSubstr("Sanitizer"))) << arguments;
-  EXPECT_THAT(run.err, Not(HasSubstr("runtime error:"))) << arguments;
-  return run;
-}
+SimRun Sim(const std::string& arguments) { return testing_support::RunSim(arguments); }
 
 TEST(SimTestCommand, EveryBundledExamplePassesItsTestFile) {
   ScratchDir scratch;

@@ -104,25 +104,7 @@ bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nan
       return false;
     }
   }
-  if (offset) {
-    std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
-    const std::tm asked = fields;
-    const std::time_t utc = timegm(&fields);
-    if (fields.tm_mday != asked.tm_mday || fields.tm_mon != asked.tm_mon ||
-        fields.tm_hour != asked.tm_hour || fields.tm_min != asked.tm_min ||
-        fields.tm_sec != asked.tm_sec || year < 1970) {
-      return false;
-    }
-    seconds = utc - *offset;
-  } else if (!LocalTimeOf(year, month, day, hour, minute, second, seconds)) {
-    return false;
-  }
+  if (!TimeOf(year, month, day, hour, minute, second, offset, seconds)) return false;
   if (seconds < 0) return false;
   nanos = static_cast<long long>(seconds) * 1000000000LL + fraction;
   return true;

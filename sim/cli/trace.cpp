@@ -34,7 +34,7 @@ bool ToClock(const std::string& date, const std::string& clock, std::time_t& out
   if (std::sscanf(clock.c_str(), "%2d:%2d:%2d%c", &hour, &minute, &second, &extra) != 3) {
     return false;
   }
-  return LocalTimeOf(year, month, day, hour, minute, second, out);
+  return TimeOf(year, month, day, hour, minute, second, std::nullopt, out);
 }
 
 bool Fail(std::string& error, const std::string& message) {
@@ -145,7 +145,8 @@ bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>&
   return true;
 }
 
-bool LocalTimeOf(int year, int month, int day, int hour, int minute, int second, std::time_t& out) {
+bool TimeOf(int year, int month, int day, int hour, int minute, int second,
+            std::optional<long> utc_offset, std::time_t& out) {
   std::tm fields{};
   fields.tm_year = year - 1900;
   fields.tm_mon = month - 1;
@@ -155,9 +156,9 @@ bool LocalTimeOf(int year, int month, int day, int hour, int minute, int second,
   fields.tm_sec = second;
   fields.tm_isdst = -1;
   const std::tm asked = fields;
-  out = std::mktime(&fields);
-  // mktime normalises 2024-02-30 into March: refuse what it had to change.
-  // (A time inside a daylight-saving gap is moved and refused the same way.)
+  out = utc_offset ? timegm(&fields) - *utc_offset : std::mktime(&fields);
+  // Both normalise 2024-02-30 into March: refuse what they had to change.
+  // (A local time inside a daylight-saving gap is moved and refused the same way.)
   return out != static_cast<std::time_t>(-1) && fields.tm_year == asked.tm_year &&
          fields.tm_mon == asked.tm_mon && fields.tm_mday == asked.tm_mday &&
          fields.tm_hour == asked.tm_hour && fields.tm_min == asked.tm_min &&

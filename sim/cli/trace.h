@@ -33,10 +33,12 @@ struct Directive {
 bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>& directive,
                     std::string& error);
 
-// Seconds since the epoch of a local time (in the zone in force). False for a
-// date or time that does not exist (2024-02-30, a daylight-saving gap) or a
-// year outside 1970 to 9999.
-bool LocalTimeOf(int year, int month, int day, int hour, int minute, int second, std::time_t& out);
+// Seconds since the epoch of a calendar time: a local time (in the zone in
+// force), or with utc_offset (seconds east of UTC) a time in that offset.
+// False for a date or time that does not exist (2024-02-30, a daylight-saving
+// gap) or a year outside 1970 to 9999.
+bool TimeOf(int year, int month, int day, int hour, int minute, int second,
+            std::optional<long> utc_offset, std::time_t& out);
 
 // The ramp's reading in round index (0-based) of count rounds.
 float RampReading(const Directive& ramp, long long index);
