@@ -4,7 +4,6 @@
 #include <json/writer.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/lexical_cast.hpp>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "config/device_settings.h"
+#include "plugin/float_text.h"
 #include "plugin/threshold_entry.h"
 
 // Device template over a data record type, a host base class and the record
@@ -68,6 +68,7 @@ class UniDataDevice : public HostBase {
   std::ostringstream json_stream_;
   std::string json_text_;
   std::string description_;
+  std::string value_text_;
 };
 
 template <typename DataT, typename HostBase, int kRecordCode>
@@ -235,15 +236,15 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
     } else {
       active = !(is_upper ? value <= recovery : value >= recovery);
     }
-    const std::string value_text = boost::lexical_cast<std::string>(value);
+    aikorvane::AssignFloatText(value_text_, value);
     description_.clear();
     if (active) {
       description_ += "当前值";
-      description_ += value_text;
+      description_ += value_text_;
       description_ += is_upper ? "高于阈值:" : "低于阈值:";
-      description_ += boost::lexical_cast<std::string>(threshold);
+      aikorvane::AppendFloatText(description_, threshold);
     }
-    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text, description_,
+    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text_, description_,
                              active, 1);
   }
 }
