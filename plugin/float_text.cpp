@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <locale>
+#include <ostream>
+#include <sstream>
 
 namespace aikorvane {
 namespace {
@@ -29,20 +32,21 @@ double Scale(double magnitude, int power) {
   return power >= 0 ? magnitude * kPow10[power] : magnitude / kPow10[-power];
 }
 
-// Lays out nine significant digits with decimal exponent `exponent` the way
-// "%.9g" does: plain notation for exponents -4 to 8, otherwise d.ddde+XX;
-// trailing zeros and a bare decimal point dropped.
-std::size_t Layout(char* out, bool negative, uint32_t digits, int exponent) {
+// Lays out `precision` significant digits with decimal exponent `exponent`
+// the way "%.<precision>g" does: plain notation for exponents from -4 to
+// precision - 1, otherwise d.ddde+XX; trailing zeros and a bare decimal point
+// dropped.
+std::size_t Layout(char* out, bool negative, uint32_t digits, int exponent, int precision) {
   char d[9];
-  for (int i = 8; i >= 0; --i) {
+  for (int i = precision - 1; i >= 0; --i) {
     d[i] = static_cast<char>('0' + digits % 10);
     digits /= 10;
   }
-  int last = 8;  // last significant digit kept
+  int last = precision - 1;  // last significant digit kept
   while (last > 0 && d[last] == '0') --last;
   char* p = out;
   if (negative) *p++ = '-';
-  if (exponent < -4 || exponent >= 9) {
+  if (exponent < -4 || exponent >= precision) {
     *p++ = d[0];
     if (last > 0) {
       *p++ = '.';
@@ -82,9 +86,12 @@ bool PointIsDot() {
   return point[0] == '.' && point[1] == '\0';
 }
 
-}  // namespace
+constexpr uint32_t kPow10Int[] = {1,      10,      100,      1000,      10000,
+                                  100000, 1000000, 10000000, 100000000, 1000000000};
 
-std::size_t QuickFloatText(float value, char (&out)[kFloatTextCapacity]) {
+// "%.<precision>g" of the value widened to double, in the "C" locale, for a
+// precision from 1 to 9; 0 near a rounding tie.
+std::size_t QuickText(float value, int precision, char* out) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const bool negative = (bits >> 31) != 0;
@@ -106,18 +113,58 @@ std::size_t QuickFloatText(float value, char (&out)[kFloatTextCapacity]) {
   std::memcpy(&double_bits, &magnitude, sizeof double_bits);
   const int binary_exponent = static_cast<int>((double_bits >> 52) & 0x7FF) - 1023;
   int exponent = (binary_exponent * 78913) >> 18;
-  double scaled = Scale(magnitude, 8 - exponent);
-  while (scaled >= 1e9 && 8 - exponent > -kMaxPow) scaled = Scale(magnitude, 8 - ++exponent);
-  while (scaled < 1e8 && 8 - exponent < kMaxPow) scaled = Scale(magnitude, 8 - --exponent);
-  if (scaled < 1e8 || scaled >= 1e9) return 0;
+  const int top = precision - 1;
+  const auto low = static_cast<double>(kPow10Int[top]);
+  const auto high = static_cast<double>(kPow10Int[precision]);
+  double scaled = Scale(magnitude, top - exponent);
+  while (scaled >= high && top - exponent > -kMaxPow) scaled = Scale(magnitude, top - ++exponent);
+  while (scaled < low && top - exponent < kMaxPow) scaled = Scale(magnitude, top - --exponent);
+  if (scaled < low || scaled >= high) return 0;
   auto digits = static_cast<uint32_t>(scaled);
   const double fraction = scaled - digits;
   if (std::fabs(fraction - 0.5) < kTieMargin) return 0;
-  if (fraction > 0.5 && ++digits == 1000000000) {
-    digits = 100000000;
+  if (fraction > 0.5 && ++digits == kPow10Int[precision]) {
+    digits = kPow10Int[top];
     ++exponent;
   }
-  return Layout(out, negative, digits, exponent);
+  return Layout(out, negative, digits, exponent, precision);
+}
+
+}  // namespace
+
+std::size_t QuickFloatText(float value, char (&out)[kFloatTextCapacity]) {
+  return QuickText(value, 9, out);
+}
+
+std::size_t QuickStreamFloatText(float value, char (&out)[kFloatTextCapacity]) {
+  return QuickText(value, 6, out);
+}
+
+void AppendStreamFloat(std::string& text, float value) {
+  // A new stream takes the global locale; in the classic one it writes
+  // "%.6g" in the "C" locale.
+  if (std::locale() == std::locale::classic()) {
+    char buffer[kFloatTextCapacity];
+    const std::size_t length = QuickText(value, 6, buffer);
+    if (length != 0) {
+      text.append(buffer, length);
+      return;
+    }
+  }
+  std::ostringstream stream;
+  stream << value;
+  text += stream.str();
+}
+
+std::ostream& WriteFloat(std::ostream& stream, float value) {
+  // The stream's default state: its output is "%.6g" in the "C" locale.
+  if (stream.flags() == (std::ios_base::skipws | std::ios_base::dec) && stream.precision() == 6 &&
+      stream.width() == 0 && stream.getloc() == std::locale::classic()) {
+    char buffer[kFloatTextCapacity];
+    const std::size_t length = QuickText(value, 6, buffer);
+    if (length != 0) return stream.write(buffer, static_cast<std::streamsize>(length));
+  }
+  return stream << value;
 }
 
 std::size_t FloatText(float value, char (&out)[kFloatTextCapacity]) {
@@ -144,6 +191,18 @@ void AssignFloatText(std::string& text, float value) {
 void AppendFloatText(std::string& text, float value) {
   char buffer[kFloatTextCapacity];
   text.append(buffer, FloatText(value, buffer));
+}
+
+bool DecimalPointIsDot() { return PointIsDot(); }
+
+const FloatTextMemo::Slot* FloatTextMemo::Fill(Slot& slot, uint32_t bits, float value) {
+  char buffer[kFloatTextCapacity];
+  const std::size_t length = QuickFloatText(value, buffer);
+  if (length == 0 || length > sizeof slot.text) return nullptr;
+  slot.bits = bits;
+  slot.length = static_cast<uint8_t>(length);
+  std::memcpy(slot.text, buffer, length);
+  return &slot;
 }
 
 }  // namespace aikorvane

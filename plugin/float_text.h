@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <iosfwd>
 #include <string>
 
 namespace aikorvane {
@@ -20,10 +23,72 @@ std::size_t FloatText(float value, char (&out)[kFloatTextCapacity]);
 void AssignFloatText(std::string& text, float value);
 void AppendFloatText(std::string& text, float value);
 
-// The text of the quick path alone: correct only where the decimal point is
-// ".", and 0 (nothing written) for values whose 9th digit lies too close to a
-// rounding tie to decide without exact arithmetic. Exposed for the checks that
-// compare it with the C library.
+// Writes `value` into `stream` exactly as `stream << value` does, cheaper
+// when the stream is in its default state (flags, precision 6, no width, the
+// classic locale).
+std::ostream& WriteFloat(std::ostream& stream, float value);
+
+// Appends `value` as a new std::ostringstream writes it.
+void AppendStreamFloat(std::string& text, float value);
+
+// The texts of the quick paths alone: correct only where the decimal point is
+// ".", and 0 (nothing written) for values whose last digit lies too close to
+// a rounding tie to decide without exact arithmetic. Exposed for the checks
+// that compare them with the C library: QuickFloatText writes "%.9g",
+// QuickStreamFloatText the "%.6g" of a stream in its default state.
 std::size_t QuickFloatText(float value, char (&out)[kFloatTextCapacity]);
+std::size_t QuickStreamFloatText(float value, char (&out)[kFloatTextCapacity]);
+
+// True when the C library's decimal point, the only part of the numeric
+// locale that "%.9g" reads, is ".".
+bool DecimalPointIsDot();
+
+// The texts of recently written values. A round writes the same values many
+// times (a signal's value once per limit table, the same few thresholds);
+// each value is formatted once and then copied. Texts are kept and served only
+// while the decimal point is "." as of the last Refresh().
+class FloatTextMemo {
+ public:
+  // Reads the decimal point; call before each run of texts.
+  void Refresh() { enabled_ = DecimalPointIsDot(); }
+
+  void Assign(std::string& text, float value) {
+    if (const Slot* slot = Find(value)) {
+      text.assign(slot->text, slot->length);
+    } else {
+      AssignFloatText(text, value);
+    }
+  }
+
+  void Append(std::string& text, float value) {
+    if (const Slot* slot = Find(value)) {
+      text.append(slot->text, slot->length);
+    } else {
+      AppendFloatText(text, value);
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t bits = 0;
+    uint8_t length = 0;  // 0: empty
+    char text[15];
+  };
+
+  const Slot* Find(float value) {
+    if (!enabled_) return nullptr;
+    uint32_t bits;
+    static_assert(sizeof bits == sizeof value);
+    __builtin_memcpy(&bits, &value, sizeof bits);
+    // Fibonacci hashing: nearby bit patterns land in different slots.
+    Slot& slot = slots_[(bits * 2654435769u) >> 25];
+    if (slot.length != 0 && slot.bits == bits) return &slot;
+    return Fill(slot, bits, value);
+  }
+  const Slot* Fill(Slot& slot, uint32_t bits, float value);
+
+  bool enabled_ = false;
+  std::array<Slot, 128> slots_{};
+};
 
 }  // namespace aikorvane

@@ -3,6 +3,7 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <algorithm>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cstdint>
 #include <cstring>
@@ -11,10 +12,63 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "config/device_settings.h"
 #include "plugin/float_text.h"
 #include "plugin/threshold_entry.h"
+
+// The members of a published object by name, in the object's own order: keys
+// compared byte-wise, the shorter first on a tie, as std::string orders the
+// keys of the device's tables. A table is then matched against it in one
+// merging pass instead of a search of the object per entry.
+class MemberIndex {
+ public:
+  // Indexes `object` (an object); valid while its members stay as they are.
+  void Build(const Json::Value& object) {
+    members_.clear();
+    const auto end_of_object = object.end();
+    for (auto it = object.begin(); it != end_of_object; ++it) {
+      const char* end = nullptr;
+      const char* name = it.memberName(&end);
+      members_.emplace_back(std::string_view(name, static_cast<std::size_t>(end - name)), &*it);
+    }
+    next_ = 0;
+  }
+
+  // Starts a pass over a table.
+  void Rewind() { next_ = 0; }
+
+  // The member named `key`, or null; within a pass keys must ascend.
+  const Json::Value* Find(std::string_view key) {
+    while (next_ < members_.size()) {
+      const auto& [name, member] = members_[next_];
+      const int order = Compare(name, key);
+      if (order > 0) return nullptr;
+      ++next_;
+      if (order == 0) return member;
+    }
+    return nullptr;
+  }
+
+ private:
+  // std::string's order; the keys are a few bytes long, too short to gain
+  // from a call of memcmp.
+  static int Compare(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+      const auto x = static_cast<unsigned char>(a[i]);
+      const auto y = static_cast<unsigned char>(b[i]);
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  }
+
+  std::vector<std::pair<std::string_view, const Json::Value*>> members_;
+  std::size_t next_ = 0;
+};
 
 // Device template over a data record type, a host base class and the record
 // code under which every record is sent to the host. It owns the record, the
@@ -37,6 +91,8 @@ class UniDataDevice : public HostBase {
   // Hysteresis check of one limit table against the published values; the
   // caller holds value_mutex_.
   void CheckSignalThresholdMap(ThresholdTable& table, bool is_upper);
+  // The same with the published values already indexed.
+  void CheckSignalThresholdMap(ThresholdTable& table, bool is_upper, MemberIndex* members);
   // Change-based report of one signal; true when the value was reported.
   bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value);
 
@@ -69,6 +125,8 @@ class UniDataDevice : public HostBase {
   std::string json_text_;
   std::string description_;
   std::string value_text_;
+  aikorvane::FloatTextMemo float_texts_;
+  MemberIndex members_;
 };
 
 template <typename DataT, typename HostBase, int kRecordCode>
@@ -171,9 +229,11 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     const Json::Value& member = value_[data_name];
     // The value's text serves both the line and the description.
     const std::string& member_text = JsonText(member);
-    std::cout << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << comparison
-              << " level:" << level << " realvalue:" << member_text << " vs " << threshold
-              << std::endl;
+    aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id
+                                    << " alarmComp:" << comparison << " level:" << level
+                                    << " realvalue:" << member_text << " vs ",
+                          threshold)
+        << std::endl;
     if (level == 0) continue;
     description_ = alarm_report_prefix_[alarm_id];
     description_ += member_text;
@@ -211,19 +271,40 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckLimitTables() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
-  CheckSignalThresholdMap(up_thresholds_, true);
-  CheckSignalThresholdMap(up2_thresholds_, true);
-  CheckSignalThresholdMap(low_thresholds_, false);
-  CheckSignalThresholdMap(low2_thresholds_, false);
+  // The four tables name mostly the same members: index them once.
+  MemberIndex* members = nullptr;
+  if (value_.isObject()) {
+    members_.Build(value_);
+    members = &members_;
+  }
+  CheckSignalThresholdMap(up_thresholds_, true, members);
+  CheckSignalThresholdMap(up2_thresholds_, true, members);
+  CheckSignalThresholdMap(low_thresholds_, false, members);
+  CheckSignalThresholdMap(low2_thresholds_, false, members);
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(ThresholdTable& table,
                                                                           bool is_upper) {
+  MemberIndex* members = nullptr;
+  if (value_.isObject()) {
+    members_.Build(value_);
+    members = &members_;
+  }
+  CheckSignalThresholdMap(table, is_upper, members);
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(ThresholdTable& table,
+                                                                          bool is_upper,
+                                                                          MemberIndex* members) {
+  if (members != nullptr) members->Rewind();
+  float_texts_.Refresh();
   for (auto& [key, entry] : table) {
-    // One look-up of the key, where testing for the member and reading it
-    // took two.
-    const Json::Value* found = value_.find(key.data(), key.data() + key.size());
+    // Without an index (value_ is no object) the library's own search, which
+    // refuses what it refused before.
+    const Json::Value* found =
+        members != nullptr ? members->Find(key) : value_.find(key.data(), key.data() + key.size());
     if (found == nullptr) continue;
     const Json::Value& member = *found;
     if (!member.isNumeric()) continue;
@@ -236,13 +317,13 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
     } else {
       active = !(is_upper ? value <= recovery : value >= recovery);
     }
-    aikorvane::AssignFloatText(value_text_, value);
+    float_texts_.Assign(value_text_, value);
     description_.clear();
     if (active) {
       description_ += "当前值";
       description_ += value_text_;
       description_ += is_upper ? "高于阈值:" : "低于阈值:";
-      aikorvane::AppendFloatText(description_, threshold);
+      float_texts_.Append(description_, threshold);
     }
     this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text_, description_,
                              active, 1);
