@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -93,8 +95,17 @@ class UniDataDevice : public HostBase {
   void CheckSignalThresholdMap(ThresholdTable& table, bool is_upper);
   // The same with the published values already indexed.
   void CheckSignalThresholdMap(ThresholdTable& table, bool is_upper, MemberIndex* members);
+  using AOSettings = std::map<std::string, OSKVDevice::BAOSetting>;
   // Change-based report of one signal; true when the value was reported.
-  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value);
+  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value) {
+    auto no_hint = this->ao_report_settings_.end();
+    return CheckAOReport(fallback_id, signal_id, value, no_hint);
+  }
+  // The same, trying the setting after `previous` (an entry of
+  // ao_report_settings_, or its end) before a search; leaves the signal's
+  // setting there.
+  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value,
+                     typename AOSettings::iterator& previous);
 
   DataT data_;
   int b_mode_ = 1;
@@ -195,6 +206,14 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
+  MemberIndex* members = nullptr;
+  if (value_.isObject()) {
+    members_.Build(value_);
+    members = &members_;
+  }
+  // Signal ids mostly ascend with the keys: each setting is looked for first
+  // right after the previous one.
+  auto setting = this->ao_report_settings_.end();
   for (const auto& [key, signal] : ai_signals_) {
     const std::string& signal_id = signal.first;
     // The reported id overwrites the 4th and 9th characters of the stored one.
@@ -206,12 +225,15 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
     std::string report_id = signal_id;
     report_id[3] = '6';
     report_id[8] = '1';
-    const Json::Value& member = value_[key];
+    // A member missing from the index is added as null by the inserting
+    // look-up (the index stays valid: members do not move).
+    const Json::Value* found = members != nullptr ? members->Find(key) : nullptr;
+    const Json::Value& member = found != nullptr ? *found : value_[key];
     // Text, arrays and objects have no float form; they count as no value.
     if (member.isNull() || !member.isConvertibleTo(Json::realValue)) continue;
     const float value = member.asFloat();
     this->CheckThreshold(report_id, signal.second, value, 1);
-    CheckAOReport(report_id, signal_id, value);
+    CheckAOReport(report_id, signal_id, value, setting);
   }
 }
 
@@ -331,16 +353,22 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
-bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(const std::string& fallback_id,
-                                                                const std::string& signal_id,
-                                                                float value) {
+bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(
+    const std::string& fallback_id, const std::string& signal_id, float value,
+    typename AOSettings::iterator& previous) {
   auto& settings = this->ao_report_settings_;
-  auto it = settings.find(signal_id);
+  auto it = settings.end();
+  if (previous != settings.end()) {
+    const auto next = std::next(previous);
+    if (next != settings.end() && next->first == signal_id) it = next;
+  }
+  if (it == settings.end()) it = settings.find(signal_id);
   if (it == settings.end()) {
     const auto fallback = settings.find(fallback_id);
     if (fallback == settings.end()) return false;
     it = settings.emplace(signal_id, fallback->second).first;
   }
+  previous = it;
   auto& setting = it->second;
   bool report = false;
   if (setting.change_enabled) {
