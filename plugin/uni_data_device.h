@@ -4,6 +4,7 @@
 #include <json/writer.h>
 
 #include <algorithm>
+#include <array>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cstdint>
 #include <cstring>
@@ -72,6 +73,57 @@ class MemberIndex {
   std::size_t next_ = 0;
 };
 
+// The inserting look-up map[key], trying first the entry after `hint` (an
+// entry of the map or its end), where the previous look-up left it: keys read
+// in ascending order then cost one comparison each.
+template <typename Map>
+typename Map::mapped_type& LookUpAfter(Map& map, const typename Map::key_type& key,
+                                       typename Map::iterator& hint) {
+  if (hint != map.end()) {
+    const auto next = std::next(hint);
+    if (next != map.end() && next->first == key) return (hint = next)->second;
+    if (hint->first == key) return hint->second;
+  }
+  hint = map.try_emplace(key).first;
+  return hint->second;
+}
+
+// The JSON texts of recently written real values, as the library's stream
+// output writes a real with no comments: rules on the same published value
+// write it once. Texts are kept and served only while the decimal point is
+// "." as of the last Refresh() (the library mends only a "," after the C
+// library's printf).
+class JsonRealTexts {
+ public:
+  void Refresh() { enabled_ = aikorvane::DecimalPointIsDot(); }
+
+  // Assigns the text of `value` (a real) to `text`.
+  void Assign(std::string& text, double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> 58];
+    if (enabled_ && slot.length != 0 && slot.bits == bits) {
+      text.assign(slot.text, slot.length);
+      return;
+    }
+    text = Json::valueToString(value);
+    if (enabled_ && text.size() <= sizeof slot.text) {
+      slot.bits = bits;
+      slot.length = static_cast<uint8_t>(text.size());
+      std::memcpy(slot.text, text.data(), text.size());
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t bits = 0;
+    uint8_t length = 0;  // 0: empty
+    char text[31];
+  };
+  bool enabled_ = false;
+  std::array<Slot, 64> slots_{};
+};
+
 // Device template over a data record type, a host base class and the record
 // code under which every record is sent to the host. It owns the record, the
 // settings tables and the published values, and runs the end of every round.
@@ -137,6 +189,7 @@ class UniDataDevice : public HostBase {
   std::string description_;
   std::string value_text_;
   aikorvane::FloatTextMemo float_texts_;
+  JsonRealTexts json_reals_;
   MemberIndex members_;
 };
 
@@ -241,13 +294,19 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
+  json_reals_.Refresh();
+  // Alarm ids mostly ascend with the rule keys.
+  auto level_hint = this->alarm_levels_.end();
+  auto value_hint = this->alarm_values_.end();
+  auto prefix_hint = alarm_report_prefix_.end();
+  auto name_hint = alarm_signal_names_.end();
   for (const auto& [key, rule] : alarm_rules_) {
     const std::string data_name = key.substr(0, key.find('_'));
     const auto comma = rule.find(',');
     const std::string alarm_id = comma == std::string::npos ? rule : rule.substr(0, comma);
     const std::string comparison = comma == std::string::npos ? rule : rule.substr(comma + 1);
-    const int level = this->alarm_levels_[alarm_id];
-    const float threshold = this->alarm_values_[alarm_id];
+    const int level = LookUpAfter(this->alarm_levels_, alarm_id, level_hint);
+    const float threshold = LookUpAfter(this->alarm_values_, alarm_id, value_hint);
     const Json::Value& member = value_[data_name];
     // The value's text serves both the line and the description.
     const std::string& member_text = JsonText(member);
@@ -257,9 +316,9 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
                           threshold)
         << std::endl;
     if (level == 0) continue;
-    description_ = alarm_report_prefix_[alarm_id];
+    description_ = LookUpAfter(alarm_report_prefix_, alarm_id, prefix_hint);
     description_ += member_text;
-    const std::string& signal_name = alarm_signal_names_[alarm_id];
+    const std::string& signal_name = LookUpAfter(alarm_signal_names_, alarm_id, name_hint);
     const Json::Value limit(static_cast<double>(threshold));
     bool condition;
     if (comparison == "upper") {
@@ -281,6 +340,12 @@ template <typename DataT, typename HostBase, int kRecordCode>
 const std::string& UniDataDevice<DataT, HostBase, kRecordCode>::JsonText(const Json::Value& value) {
   // A writer of the default builder is what the library's operator<< makes
   // for every value it writes.
+  if (value.type() == Json::realValue && !value.hasComment(Json::commentBefore) &&
+      !value.hasComment(Json::commentAfterOnSameLine) && !value.hasComment(Json::commentAfter)) {
+    // What the writer writes for a real: the library's own text of it.
+    json_reals_.Assign(json_text_, value.asDouble());
+    return json_text_;
+  }
   if (!json_writer_) json_writer_.reset(Json::StreamWriterBuilder().newStreamWriter());
   json_stream_.str(std::string());
   json_stream_.clear();
