@@ -156,10 +156,15 @@ void AppendStreamFloat(std::string& text, float value) {
   text += stream.str();
 }
 
+bool IsPlainStream(const std::ostream& stream) {
+  return stream.flags() == (std::ios_base::skipws | std::ios_base::dec) &&
+         stream.precision() == 6 && stream.width() == 0 &&
+         stream.getloc() == std::locale::classic();
+}
+
 std::ostream& WriteFloat(std::ostream& stream, float value) {
-  // The stream's default state: its output is "%.6g" in the "C" locale.
-  if (stream.flags() == (std::ios_base::skipws | std::ios_base::dec) && stream.precision() == 6 &&
-      stream.width() == 0 && stream.getloc() == std::locale::classic()) {
+  // In its default state a stream writes "%.6g" in the "C" locale.
+  if (IsPlainStream(stream)) {
     char buffer[kFloatTextCapacity];
     const std::size_t length = QuickText(value, 6, buffer);
     if (length != 0) return stream.write(buffer, static_cast<std::streamsize>(length));

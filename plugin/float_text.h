@@ -23,6 +23,11 @@ std::size_t FloatText(float value, char (&out)[kFloatTextCapacity]);
 void AssignFloatText(std::string& text, float value);
 void AppendFloatText(std::string& text, float value);
 
+// True when `stream` is in its default state (flags, precision 6, no width,
+// the classic locale): it then writes numbers as plain "C" text, so a line may
+// be put together beforehand and written in one piece.
+bool IsPlainStream(const std::ostream& stream);
+
 // Writes `value` into `stream` exactly as `stream << value` does, cheaper
 // when the stream is in its default state (flags, precision 6, no width, the
 // classic locale).

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -177,6 +178,12 @@ class UniDataDevice : public HostBase {
   void CheckAiSignals();
   void CheckAlarmRules();
   void CheckLimitTables();
+  // Writes a rule's line to std::cout in one piece when the stream is in its
+  // default state (the same bytes as writing it piece by piece); false when
+  // it wrote nothing.
+  bool WriteRuleLine(const std::string& data_name, const std::string& alarm_id,
+                     const std::string& comparison, int level, const std::string& member_text,
+                     float threshold);
   // The JSON text of a published value, as the JSON library's stream output
   // writes it; returns a buffer that the next call overwrites.
   const std::string& JsonText(const Json::Value& value);
@@ -188,6 +195,7 @@ class UniDataDevice : public HostBase {
   std::string json_text_;
   std::string description_;
   std::string value_text_;
+  std::string line_;
   aikorvane::FloatTextMemo float_texts_;
   JsonRealTexts json_reals_;
   MemberIndex members_;
@@ -310,11 +318,13 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     const Json::Value& member = value_[data_name];
     // The value's text serves both the line and the description.
     const std::string& member_text = JsonText(member);
-    aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id
-                                    << " alarmComp:" << comparison << " level:" << level
-                                    << " realvalue:" << member_text << " vs ",
-                          threshold)
-        << std::endl;
+    if (!WriteRuleLine(data_name, alarm_id, comparison, level, member_text, threshold)) {
+      aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id
+                                      << " alarmComp:" << comparison << " level:" << level
+                                      << " realvalue:" << member_text << " vs ",
+                            threshold)
+          << std::endl;
+    }
     if (level == 0) continue;
     description_ = LookUpAfter(alarm_report_prefix_, alarm_id, prefix_hint);
     description_ += member_text;
@@ -334,6 +344,32 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     }
     this->CheckThresholdBool(level, alarm_id, alarm_id, signal_name, description_, condition, 1);
   }
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(
+    const std::string& data_name, const std::string& alarm_id, const std::string& comparison,
+    int level, const std::string& member_text, float threshold) {
+  if (!aikorvane::IsPlainStream(std::cout)) return false;
+  char threshold_text[aikorvane::kFloatTextCapacity];
+  const std::size_t threshold_length = aikorvane::QuickStreamFloatText(threshold, threshold_text);
+  if (threshold_length == 0) return false;
+  char level_text[16];
+  const char* level_end = std::to_chars(level_text, level_text + sizeof level_text, level).ptr;
+  line_.assign("dataName:");
+  line_ += data_name;
+  line_ += " alarmId:";
+  line_ += alarm_id;
+  line_ += " alarmComp:";
+  line_ += comparison;
+  line_ += " level:";
+  line_.append(level_text, static_cast<std::size_t>(level_end - level_text));
+  line_ += " realvalue:";
+  line_ += member_text;
+  line_ += " vs ";
+  line_.append(threshold_text, threshold_length);
+  std::cout << line_ << std::endl;
+  return true;
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
