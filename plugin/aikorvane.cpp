@@ -2,12 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <locale>
 #include <sstream>
+#include <string_view>
 
 #include "net/http_tool.h"
 #include "plugin/float_text.h"
@@ -54,8 +56,17 @@ AIKorvane::AIKorvane() { model_ = "aikorvane"; }
 AIKorvane::~AIKorvane() = default;
 
 float AIKorvane::process(short sample) {
-  std::cout << "AIKorvane::process(" << sample << " is_current_mode_:" << (is_current_mode_ ? 1 : 0)
-            << std::endl;
+  if (aikorvane::IsPlainStream(std::cout)) {
+    // The same bytes in one piece.
+    char line[64] = "AIKorvane::process(";
+    char* end = std::to_chars(line + 19, line + 32, sample).ptr;
+    const std::string_view mode = is_current_mode_ ? " is_current_mode_:1" : " is_current_mode_:0";
+    end = std::copy(mode.begin(), mode.end(), end);
+    std::cout << std::string_view(line, static_cast<std::size_t>(end - line)) << std::endl;
+  } else {
+    std::cout << "AIKorvane::process(" << sample
+              << " is_current_mode_:" << (is_current_mode_ ? 1 : 0) << std::endl;
+  }
   float value = 0.0f;
   if (sample > 20000 || ai_mode_ == 3 || real_value_ != 0) {
     if (real_value_ == 0 && sample > 20000) ai_index_ = sample - 20000;

@@ -257,7 +257,14 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
     default:
       break;
   }
-  std::cout << "rvSize is " << this->rule_values_.size() << std::endl;
+  if (aikorvane::IsPlainStream(std::cout)) {
+    // The same bytes in one piece.
+    char line[40] = "rvSize is ";
+    const char* end = std::to_chars(line + 10, line + sizeof line, this->rule_values_.size()).ptr;
+    std::cout << std::string_view(line, static_cast<std::size_t>(end - line)) << std::endl;
+  } else {
+    std::cout << "rvSize is " << this->rule_values_.size() << std::endl;
+  }
   if (this->DoBatchCheckThreshold(this->rule_values_)) this->round_check_result_ = true;
   this->SaveDeviceHistory(bytes, sizeof(DataT));
   this->rule_values_.clear();
