@@ -1,18 +1,144 @@
-// The cost of one round through process(), by operating mode, beside its floor:
-// the same diagnostic lines written to the same stream with nothing else. Each
-// round benchmark "round/X" has its floor "floor/X", so the round reads as a
-// multiple of what its own output costs.
+// The cost of one round through process(), by operating mode, beside two
+// floors: "floor/X", the same diagnostic lines written to the same stream with
+// nothing else, and "hostfloor/X", those lines plus the same framework calls
+// with the same arguments, prepared before the timed loop. The round reads as
+// a multiple of what its output and its host calls cost; what lies above the
+// host floor is the device's own work. Every benchmark also counts the calls
+// of heap allocations per iteration ("allocs").
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "bench/alloc_count.h"
 #include "bench/bench_support.h"
 #include "bench/scenarios.h"
+#include "sim/framework/sim_framework.h"
 
 namespace bench {
 namespace {
+
+// One framework call of a round with its argument values.
+struct HostCall {
+  enum Kind {
+    kSendSP,
+    kReset,
+    kReadAi,
+    kCheckThreshold,
+    kCheckThresholdBool,
+    kCheckAOReport,
+    kDoBatchCheckThreshold,
+    kSaveDeviceHistory
+  };
+  Kind kind;
+  int number = 0;  // record code, channel, flag word or level
+  bool flag = false;
+  unsigned short flags = 0;
+  float value = 0.0f;
+  std::string texts[4];
+  std::vector<unsigned char> bytes;
+};
+
+std::vector<unsigned char> Bytes(const std::string& hex) {
+  std::vector<unsigned char> bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The framework calls one round makes, as the recording framework saw them.
+std::vector<HostCall> RecordCalls(AIKorvane& device, const std::function<void()>& round) {
+  auto sink = std::make_shared<sim::RecordingSink>();
+  sim::SetSink(device, sink);
+  round();
+  sim::SetSink(device, nullptr);
+  std::vector<HostCall> calls;
+  for (const Json::Value& event : sink->Events()) {
+    const std::string name = event["event"].asString();
+    HostCall call{};
+    if (name == "SendSP") {
+      call.kind = HostCall::kSendSP;
+      call.number = event["code"].asInt();
+      call.flag = event["flag"].asBool();
+      call.bytes = Bytes(event["bytes"].asString());
+    } else if (name == "Reset") {
+      call.kind = HostCall::kReset;
+    } else if (name == "ReadAi") {
+      call.kind = HostCall::kReadAi;
+      call.number = event["channel"].asInt();
+    } else if (name == "CheckThreshold") {
+      call.kind = HostCall::kCheckThreshold;
+      call.texts[0] = event["id"].asString();
+      call.texts[1] = event["name"].asString();
+      call.value = event["value"].asFloat();
+      call.number = event["flag"].asInt();
+    } else if (name == "CheckThresholdBool") {
+      call.kind = HostCall::kCheckThresholdBool;
+      call.number = event["level"].asInt();
+      for (Json::ArrayIndex i = 0; i < 4; ++i) call.texts[i] = event["texts"][i].asString();
+      call.flag = event["condition"].asBool();
+      call.flags = static_cast<unsigned short>(event["flags"].asUInt());
+    } else if (name == "CheckAOReport") {
+      call.kind = HostCall::kCheckAOReport;
+      call.texts[0] = event["signal"].asString();
+      call.value = event["value"].asFloat();
+    } else if (name == "DoBatchCheckThreshold") {
+      call.kind = HostCall::kDoBatchCheckThreshold;
+    } else if (name == "SaveDeviceHistory") {
+      call.kind = HostCall::kSaveDeviceHistory;
+      call.bytes = Bytes(event["bytes"].asString());
+    } else {
+      throw std::runtime_error("no replay for the framework call " + name);
+    }
+    calls.push_back(std::move(call));
+  }
+  return calls;
+}
+
+// Makes the calls again on the device, as a round makes them: the rule results
+// that CheckThresholdBool collects go to the batch check, and the list is
+// emptied at the end. The record stamp (get_ttime) is the host's too.
+void MakeCalls(AIKorvane& device, const std::vector<HostCall>& calls) {
+  benchmark::DoNotOptimize(get_ttime(device.update_time_));
+  for (const HostCall& call : calls) {
+    switch (call.kind) {
+      case HostCall::kSendSP:
+        device.SendSP(call.number, call.bytes.data(), call.bytes.size(), call.flag);
+        break;
+      case HostCall::kReset:
+        device.Reset();
+        break;
+      case HostCall::kReadAi:
+        benchmark::DoNotOptimize(device.ReadAi(call.number));
+        break;
+      case HostCall::kCheckThreshold:
+        device.CheckThreshold(call.texts[0], call.texts[1], call.value, call.number);
+        break;
+      case HostCall::kCheckThresholdBool:
+        device.CheckThresholdBool(call.number, call.texts[0], call.texts[1], call.texts[2],
+                                  call.texts[3], call.flag, call.flags);
+        break;
+      case HostCall::kCheckAOReport:
+        device.OSKVDevice::CheckAOReport(call.texts[0], call.value);
+        break;
+      case HostCall::kDoBatchCheckThreshold:
+        device.DoBatchCheckThreshold(device.rule_values_);
+        break;
+      case HostCall::kSaveDeviceHistory:
+        device.SaveDeviceHistory(call.bytes.data(), call.bytes.size());
+        break;
+    }
+  }
+  device.rule_values_.clear();
+}
+
+enum class Floor { kNone, kLines, kHost };
 
 // Brings the device to its steady state (first reports sent, limit flags
 // settled) and returns the lines one steady round writes; refuses to measure
@@ -35,11 +161,19 @@ bool SteadyLines(benchmark::State& state, const std::function<void()>& round,
 }
 
 void Measure(benchmark::State& state, AIKorvane& device, const std::function<void()>& round,
-             bool floor) {
+             Floor floor) {
   std::vector<std::string> lines;
   if (!SteadyLines(state, round, lines)) return;
-  if (floor) {
+  NextSecond();
+  const std::vector<HostCall> calls = RecordCalls(device, round);
+  const uint64_t allocations = Allocations();
+  if (floor == Floor::kLines) {
     for (auto _ : state) WriteLines(lines);
+  } else if (floor == Floor::kHost) {
+    for (auto _ : state) {
+      WriteLines(lines);
+      MakeCalls(device, calls);
+    }
   } else {
     for (auto _ : state) {
       NextSecond();
@@ -47,10 +181,14 @@ void Measure(benchmark::State& state, AIKorvane& device, const std::function<voi
     }
   }
   state.counters["lines"] = static_cast<double>(lines.size());
+  state.counters["calls"] = static_cast<double>(calls.size());
+  state.counters["allocs"] =
+      static_cast<double>(Allocations() - allocations) /
+      static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
   benchmark::DoNotOptimize(device.data_.voltage);
 }
 
-void ProcessRound(benchmark::State& state, int mode, int count, bool floor) {
+void ProcessRound(benchmark::State& state, int mode, int count, Floor floor) {
   QuietCout quiet;
   StartClock();
   auto device = RoundDevice(mode, count);
@@ -61,7 +199,7 @@ void ProcessRound(benchmark::State& state, int mode, int count, bool floor) {
 }
 
 // A round started by the host handing back a cached record (mode 1, 10 signals).
-void CacheRound(benchmark::State& state, bool floor) {
+void CacheRound(benchmark::State& state, Floor floor) {
   QuietCout quiet;
   StartClock();
   auto device = RoundDevice(1, 10);
@@ -99,11 +237,16 @@ void RegisterRoundBenchmarks() {
   for (const auto& [mode, count] : cases) {
     std::string name = "mode" + std::to_string(mode);
     if (mode != 2) name += "/" + std::to_string(count);
-    benchmark::RegisterBenchmark(("round/" + name).c_str(), ProcessRound, mode, count, false);
-    benchmark::RegisterBenchmark(("floor/" + name).c_str(), ProcessRound, mode, count, true);
+    benchmark::RegisterBenchmark(("round/" + name).c_str(), ProcessRound, mode, count,
+                                 Floor::kNone);
+    benchmark::RegisterBenchmark(("floor/" + name).c_str(), ProcessRound, mode, count,
+                                 Floor::kLines);
+    benchmark::RegisterBenchmark(("hostfloor/" + name).c_str(), ProcessRound, mode, count,
+                                 Floor::kHost);
   }
-  benchmark::RegisterBenchmark("round/load_from_cache", CacheRound, false);
-  benchmark::RegisterBenchmark("floor/load_from_cache", CacheRound, true);
+  benchmark::RegisterBenchmark("round/load_from_cache", CacheRound, Floor::kNone);
+  benchmark::RegisterBenchmark("floor/load_from_cache", CacheRound, Floor::kLines);
+  benchmark::RegisterBenchmark("hostfloor/load_from_cache", CacheRound, Floor::kHost);
   benchmark::RegisterBenchmark("gen_json_data/new_second", GenJsonDataAlone, false);
   benchmark::RegisterBenchmark("gen_json_data/same_second", GenJsonDataAlone, true);
 }

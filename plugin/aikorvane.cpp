@@ -2,13 +2,17 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <locale>
 #include <sstream>
+#include <string_view>
 
 #include "net/http_tool.h"
+#include "plugin/float_text.h"
 
 namespace {
 
@@ -52,8 +56,17 @@ AIKorvane::AIKorvane() { model_ = "aikorvane"; }
 AIKorvane::~AIKorvane() = default;
 
 float AIKorvane::process(short sample) {
-  std::cout << "AIKorvane::process(" << sample << " is_current_mode_:" << (is_current_mode_ ? 1 : 0)
-            << std::endl;
+  if (aikorvane::IsPlainStream(std::cout)) {
+    // The same bytes in one piece.
+    char line[64] = "AIKorvane::process(";
+    char* end = std::to_chars(line + 19, line + 32, sample).ptr;
+    const std::string_view mode = is_current_mode_ ? " is_current_mode_:1" : " is_current_mode_:0";
+    end = std::copy(mode.begin(), mode.end(), end);
+    std::cout << std::string_view(line, static_cast<std::size_t>(end - line)) << std::endl;
+  } else {
+    std::cout << "AIKorvane::process(" << sample
+              << " is_current_mode_:" << (is_current_mode_ ? 1 : 0) << std::endl;
+  }
   float value = 0.0f;
   if (sample > 20000 || ai_mode_ == 3 || real_value_ != 0) {
     if (real_value_ == 0 && sample > 20000) ai_index_ = sample - 20000;
@@ -94,16 +107,30 @@ void AIKorvane::GenJsonData() {
   if (update_time_ == published_time_) return;
   published_time_ = update_time_;
   value_["电压"] = Json::Value(static_cast<double>(data_.voltage));
-  std::ostringstream& time_text = Fresh(published_text_);
-  time_text << data_.year << "-" << static_cast<unsigned>(data_.month) << "-"
-            << static_cast<unsigned>(data_.day) << " " << static_cast<unsigned>(data_.hour) << ":"
-            << static_cast<unsigned>(data_.minute) << ":" << static_cast<unsigned>(data_.second);
-  value_["更新时间"] = time_text.str();
+  const unsigned fields[] = {data_.year, data_.month,  data_.day,
+                             data_.hour, data_.minute, data_.second};
+  const char separators[] = {'-', '-', ' ', ':', ':'};
+  if (std::locale() == std::locale::classic()) {
+    // Plain decimal numbers, as a stream in the classic locale writes them.
+    char text[40];
+    char* end = text;
+    for (std::size_t i = 0; i < 6; ++i) {
+      if (i > 0) *end++ = separators[i - 1];
+      end = std::to_chars(end, text + sizeof text, fields[i]).ptr;
+    }
+    value_["更新时间"] = Json::Value(text, end);
+  } else {
+    // The global locale may group the digits of the year.
+    std::ostringstream& time_text = Fresh(published_text_);
+    time_text << data_.year;
+    for (std::size_t i = 1; i < 6; ++i) time_text << separators[i - 1] << fields[i];
+    value_["更新时间"] = time_text.str();
+  }
 }
 
 void AIKorvane::RunCheckThreshold() {
   const float voltage = data_.voltage;
-  std::cout << "AIKorvane::RunCheckThreshold value:" << voltage << std::endl;
+  aikorvane::WriteFloat(std::cout << "AIKorvane::RunCheckThreshold value:", voltage) << std::endl;
   CheckThreshold("value", "电压", voltage, 1);
   switch (b_mode_) {
     case 1:
@@ -132,18 +159,20 @@ void AIKorvane::CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool
   const int level = alarm_levels_[id];
   if (level == 0) return;
   // Fixed rows carry their own name; the others take name and description
-  // prefix from the threshold configuration.
-  std::ostringstream& description = Fresh(row_text_);
+  // prefix from the threshold configuration. The voltage is written as a
+  // new string stream writes it.
   if (fixed_name != nullptr) {
-    description << fixed_name << " 当前值：";
+    row_description_.assign(fixed_name);
+    row_description_ += " 当前值：";
   } else {
-    description << alarm_report_prefix_[id];
+    row_description_ = alarm_report_prefix_[id];
   }
-  description << voltage;
-  const std::string name = fixed_name != nullptr ? fixed_name : alarm_signal_names_[id];
+  aikorvane::AppendStreamFloat(row_description_, voltage);
+  const std::string& name =
+      fixed_name != nullptr ? row_name_.assign(fixed_name) : alarm_signal_names_[id];
   const float threshold = alarm_values_[id];
   const bool condition = alarm_when_above ? voltage > threshold : voltage < threshold;
-  CheckThresholdBool(level, id, id, name, description.str(), condition, flags);
+  CheckThresholdBool(level, id, id, name, row_description_, condition, flags);
 }
 
 void AIKorvane::FollowDischarge(float voltage) {

@@ -38,9 +38,10 @@ class AIKorvane : public UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032> {
   float discharge_last_v_ = 0.0f;
 
  private:
-  // Kept text buffers: row_text_ on the round's thread, published_text_ under
-  // value_mutex_.
-  std::ostringstream row_text_;
+  // Kept text buffers: the alarm row's on the round's thread, published_text_
+  // under value_mutex_.
+  std::string row_description_;
+  std::string row_name_;
   std::ostringstream published_text_;
 
   void CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool alarm_when_above,

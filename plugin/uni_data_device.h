@@ -3,18 +3,127 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <algorithm>
+#include <array>
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/lexical_cast.hpp>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "config/device_settings.h"
+#include "plugin/float_text.h"
 #include "plugin/threshold_entry.h"
+
+// The members of a published object by name, in the object's own order: keys
+// compared byte-wise, the shorter first on a tie, as std::string orders the
+// keys of the device's tables. A table is then matched against it in one
+// merging pass instead of a search of the object per entry.
+class MemberIndex {
+ public:
+  // Indexes `object` (an object); valid while its members stay as they are.
+  void Build(const Json::Value& object) {
+    members_.clear();
+    const auto end_of_object = object.end();
+    for (auto it = object.begin(); it != end_of_object; ++it) {
+      const char* end = nullptr;
+      const char* name = it.memberName(&end);
+      members_.emplace_back(std::string_view(name, static_cast<std::size_t>(end - name)), &*it);
+    }
+    next_ = 0;
+  }
+
+  // Starts a pass over a table.
+  void Rewind() { next_ = 0; }
+
+  // The member named `key`, or null; within a pass keys must ascend.
+  const Json::Value* Find(std::string_view key) {
+    while (next_ < members_.size()) {
+      const auto& [name, member] = members_[next_];
+      const int order = Compare(name, key);
+      if (order > 0) return nullptr;
+      ++next_;
+      if (order == 0) return member;
+    }
+    return nullptr;
+  }
+
+ private:
+  // std::string's order; the keys are a few bytes long, too short to gain
+  // from a call of memcmp.
+  static int Compare(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+      const auto x = static_cast<unsigned char>(a[i]);
+      const auto y = static_cast<unsigned char>(b[i]);
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  }
+
+  std::vector<std::pair<std::string_view, const Json::Value*>> members_;
+  std::size_t next_ = 0;
+};
+
+// The inserting look-up map[key], trying first the entry after `hint` (an
+// entry of the map or its end), where the previous look-up left it: keys read
+// in ascending order then cost one comparison each.
+template <typename Map>
+typename Map::mapped_type& LookUpAfter(Map& map, const typename Map::key_type& key,
+                                       typename Map::iterator& hint) {
+  if (hint != map.end()) {
+    const auto next = std::next(hint);
+    if (next != map.end() && next->first == key) return (hint = next)->second;
+    if (hint->first == key) return hint->second;
+  }
+  hint = map.try_emplace(key).first;
+  return hint->second;
+}
+
+// The JSON texts of recently written real values, as the library's stream
+// output writes a real with no comments: rules on the same published value
+// write it once. Texts are kept and served only while the decimal point is
+// "." as of the last Refresh() (the library mends only a "," after the C
+// library's printf).
+class JsonRealTexts {
+ public:
+  void Refresh() { enabled_ = aikorvane::DecimalPointIsDot(); }
+
+  // Assigns the text of `value` (a real) to `text`.
+  void Assign(std::string& text, double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> 58];
+    if (enabled_ && slot.length != 0 && slot.bits == bits) {
+      text.assign(slot.text, slot.length);
+      return;
+    }
+    text = Json::valueToString(value);
+    if (enabled_ && text.size() <= sizeof slot.text) {
+      slot.bits = bits;
+      slot.length = static_cast<uint8_t>(text.size());
+      std::memcpy(slot.text, text.data(), text.size());
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t bits = 0;
+    uint8_t length = 0;  // 0: empty
+    char text[31];
+  };
+  bool enabled_ = false;
+  std::array<Slot, 64> slots_{};
+};
 
 // Device template over a data record type, a host base class and the record
 // code under which every record is sent to the host. It owns the record, the
@@ -37,8 +146,19 @@ class UniDataDevice : public HostBase {
   // Hysteresis check of one limit table against the published values; the
   // caller holds value_mutex_.
   void CheckSignalThresholdMap(ThresholdTable& table, bool is_upper);
+  // The same with the published values already indexed.
+  void CheckSignalThresholdMap(ThresholdTable& table, bool is_upper, MemberIndex* members);
+  using AOSettings = std::map<std::string, OSKVDevice::BAOSetting>;
   // Change-based report of one signal; true when the value was reported.
-  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value);
+  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value) {
+    auto no_hint = this->ao_report_settings_.end();
+    return CheckAOReport(fallback_id, signal_id, value, no_hint);
+  }
+  // The same, trying the setting after `previous` (an entry of
+  // ao_report_settings_, or its end) before a search; leaves the signal's
+  // setting there.
+  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value,
+                     typename AOSettings::iterator& previous);
 
   DataT data_;
   int b_mode_ = 1;
@@ -58,6 +178,12 @@ class UniDataDevice : public HostBase {
   void CheckAiSignals();
   void CheckAlarmRules();
   void CheckLimitTables();
+  // Writes a rule's line to std::cout in one piece when the stream is in its
+  // default state (the same bytes as writing it piece by piece); false when
+  // it wrote nothing.
+  bool WriteRuleLine(const std::string& data_name, const std::string& alarm_id,
+                     const std::string& comparison, int level, const std::string& member_text,
+                     float threshold);
   // The JSON text of a published value, as the JSON library's stream output
   // writes it; returns a buffer that the next call overwrites.
   const std::string& JsonText(const Json::Value& value);
@@ -68,6 +194,11 @@ class UniDataDevice : public HostBase {
   std::ostringstream json_stream_;
   std::string json_text_;
   std::string description_;
+  std::string value_text_;
+  std::string line_;
+  aikorvane::FloatTextMemo float_texts_;
+  JsonRealTexts json_reals_;
+  MemberIndex members_;
 };
 
 template <typename DataT, typename HostBase, int kRecordCode>
@@ -126,7 +257,14 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
     default:
       break;
   }
-  std::cout << "rvSize is " << this->rule_values_.size() << std::endl;
+  if (aikorvane::IsPlainStream(std::cout)) {
+    // The same bytes in one piece.
+    char line[40] = "rvSize is ";
+    const char* end = std::to_chars(line + 10, line + sizeof line, this->rule_values_.size()).ptr;
+    std::cout << std::string_view(line, static_cast<std::size_t>(end - line)) << std::endl;
+  } else {
+    std::cout << "rvSize is " << this->rule_values_.size() << std::endl;
+  }
   if (this->DoBatchCheckThreshold(this->rule_values_)) this->round_check_result_ = true;
   this->SaveDeviceHistory(bytes, sizeof(DataT));
   this->rule_values_.clear();
@@ -136,6 +274,14 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
+  MemberIndex* members = nullptr;
+  if (value_.isObject()) {
+    members_.Build(value_);
+    members = &members_;
+  }
+  // Signal ids mostly ascend with the keys: each setting is looked for first
+  // right after the previous one.
+  auto setting = this->ao_report_settings_.end();
   for (const auto& [key, signal] : ai_signals_) {
     const std::string& signal_id = signal.first;
     // The reported id overwrites the 4th and 9th characters of the stored one.
@@ -147,12 +293,15 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
     std::string report_id = signal_id;
     report_id[3] = '6';
     report_id[8] = '1';
-    const Json::Value& member = value_[key];
+    // A member missing from the index is added as null by the inserting
+    // look-up (the index stays valid: members do not move).
+    const Json::Value* found = members != nullptr ? members->Find(key) : nullptr;
+    const Json::Value& member = found != nullptr ? *found : value_[key];
     // Text, arrays and objects have no float form; they count as no value.
     if (member.isNull() || !member.isConvertibleTo(Json::realValue)) continue;
     const float value = member.asFloat();
     this->CheckThreshold(report_id, signal.second, value, 1);
-    CheckAOReport(report_id, signal_id, value);
+    CheckAOReport(report_id, signal_id, value, setting);
   }
 }
 
@@ -160,23 +309,33 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
+  json_reals_.Refresh();
+  // Alarm ids mostly ascend with the rule keys.
+  auto level_hint = this->alarm_levels_.end();
+  auto value_hint = this->alarm_values_.end();
+  auto prefix_hint = alarm_report_prefix_.end();
+  auto name_hint = alarm_signal_names_.end();
   for (const auto& [key, rule] : alarm_rules_) {
     const std::string data_name = key.substr(0, key.find('_'));
     const auto comma = rule.find(',');
     const std::string alarm_id = comma == std::string::npos ? rule : rule.substr(0, comma);
     const std::string comparison = comma == std::string::npos ? rule : rule.substr(comma + 1);
-    const int level = this->alarm_levels_[alarm_id];
-    const float threshold = this->alarm_values_[alarm_id];
+    const int level = LookUpAfter(this->alarm_levels_, alarm_id, level_hint);
+    const float threshold = LookUpAfter(this->alarm_values_, alarm_id, value_hint);
     const Json::Value& member = value_[data_name];
     // The value's text serves both the line and the description.
     const std::string& member_text = JsonText(member);
-    std::cout << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << comparison
-              << " level:" << level << " realvalue:" << member_text << " vs " << threshold
-              << std::endl;
+    if (!WriteRuleLine(data_name, alarm_id, comparison, level, member_text, threshold)) {
+      aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id
+                                      << " alarmComp:" << comparison << " level:" << level
+                                      << " realvalue:" << member_text << " vs ",
+                            threshold)
+          << std::endl;
+    }
     if (level == 0) continue;
-    description_ = alarm_report_prefix_[alarm_id];
+    description_ = LookUpAfter(alarm_report_prefix_, alarm_id, prefix_hint);
     description_ += member_text;
-    const std::string& signal_name = alarm_signal_names_[alarm_id];
+    const std::string& signal_name = LookUpAfter(alarm_signal_names_, alarm_id, name_hint);
     const Json::Value limit(static_cast<double>(threshold));
     bool condition;
     if (comparison == "upper") {
@@ -195,9 +354,41 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(
+    const std::string& data_name, const std::string& alarm_id, const std::string& comparison,
+    int level, const std::string& member_text, float threshold) {
+  if (!aikorvane::IsPlainStream(std::cout)) return false;
+  char threshold_text[aikorvane::kFloatTextCapacity];
+  const std::size_t threshold_length = aikorvane::QuickStreamFloatText(threshold, threshold_text);
+  if (threshold_length == 0) return false;
+  char level_text[16];
+  const char* level_end = std::to_chars(level_text, level_text + sizeof level_text, level).ptr;
+  line_.assign("dataName:");
+  line_ += data_name;
+  line_ += " alarmId:";
+  line_ += alarm_id;
+  line_ += " alarmComp:";
+  line_ += comparison;
+  line_ += " level:";
+  line_.append(level_text, static_cast<std::size_t>(level_end - level_text));
+  line_ += " realvalue:";
+  line_ += member_text;
+  line_ += " vs ";
+  line_.append(threshold_text, threshold_length);
+  std::cout << line_ << std::endl;
+  return true;
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
 const std::string& UniDataDevice<DataT, HostBase, kRecordCode>::JsonText(const Json::Value& value) {
   // A writer of the default builder is what the library's operator<< makes
   // for every value it writes.
+  if (value.type() == Json::realValue && !value.hasComment(Json::commentBefore) &&
+      !value.hasComment(Json::commentAfterOnSameLine) && !value.hasComment(Json::commentAfter)) {
+    // What the writer writes for a real: the library's own text of it.
+    json_reals_.Assign(json_text_, value.asDouble());
+    return json_text_;
+  }
   if (!json_writer_) json_writer_.reset(Json::StreamWriterBuilder().newStreamWriter());
   json_stream_.str(std::string());
   json_stream_.clear();
@@ -210,19 +401,40 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckLimitTables() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
-  CheckSignalThresholdMap(up_thresholds_, true);
-  CheckSignalThresholdMap(up2_thresholds_, true);
-  CheckSignalThresholdMap(low_thresholds_, false);
-  CheckSignalThresholdMap(low2_thresholds_, false);
+  // The four tables name mostly the same members: index them once.
+  MemberIndex* members = nullptr;
+  if (value_.isObject()) {
+    members_.Build(value_);
+    members = &members_;
+  }
+  CheckSignalThresholdMap(up_thresholds_, true, members);
+  CheckSignalThresholdMap(up2_thresholds_, true, members);
+  CheckSignalThresholdMap(low_thresholds_, false, members);
+  CheckSignalThresholdMap(low2_thresholds_, false, members);
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(ThresholdTable& table,
                                                                           bool is_upper) {
+  MemberIndex* members = nullptr;
+  if (value_.isObject()) {
+    members_.Build(value_);
+    members = &members_;
+  }
+  CheckSignalThresholdMap(table, is_upper, members);
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(ThresholdTable& table,
+                                                                          bool is_upper,
+                                                                          MemberIndex* members) {
+  if (members != nullptr) members->Rewind();
+  float_texts_.Refresh();
   for (auto& [key, entry] : table) {
-    // One look-up of the key, where testing for the member and reading it
-    // took two.
-    const Json::Value* found = value_.find(key.data(), key.data() + key.size());
+    // Without an index (value_ is no object) the library's own search, which
+    // refuses what it refused before.
+    const Json::Value* found =
+        members != nullptr ? members->Find(key) : value_.find(key.data(), key.data() + key.size());
     if (found == nullptr) continue;
     const Json::Value& member = *found;
     if (!member.isNumeric()) continue;
@@ -235,30 +447,36 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
     } else {
       active = !(is_upper ? value <= recovery : value >= recovery);
     }
-    const std::string value_text = boost::lexical_cast<std::string>(value);
+    float_texts_.Assign(value_text_, value);
     description_.clear();
     if (active) {
       description_ += "当前值";
-      description_ += value_text;
+      description_ += value_text_;
       description_ += is_upper ? "高于阈值:" : "低于阈值:";
-      description_ += boost::lexical_cast<std::string>(threshold);
+      float_texts_.Append(description_, threshold);
     }
-    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text, description_,
+    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text_, description_,
                              active, 1);
   }
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
-bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(const std::string& fallback_id,
-                                                                const std::string& signal_id,
-                                                                float value) {
+bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(
+    const std::string& fallback_id, const std::string& signal_id, float value,
+    typename AOSettings::iterator& previous) {
   auto& settings = this->ao_report_settings_;
-  auto it = settings.find(signal_id);
+  auto it = settings.end();
+  if (previous != settings.end()) {
+    const auto next = std::next(previous);
+    if (next != settings.end() && next->first == signal_id) it = next;
+  }
+  if (it == settings.end()) it = settings.find(signal_id);
   if (it == settings.end()) {
     const auto fallback = settings.find(fallback_id);
     if (fallback == settings.end()) return false;
     it = settings.emplace(signal_id, fallback->second).first;
   }
+  previous = it;
   auto& setting = it->second;
   bool report = false;
   if (setting.change_enabled) {

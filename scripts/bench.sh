@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release) and runs them: each round's time beside its
-# floor (its own diagnostic lines written with nothing else) and the ratio of
-# the two, then how settings reading grows with its size.
+# floor (its own diagnostic lines written with nothing else) and its host floor
+# (those lines plus the same framework calls), their ratios and the heap
+# allocations per round, then how settings reading grows with its size, then a
+# host driving 64 devices from one and from two threads (AIKORVANE_FLEET_SECONDS
+# virtual seconds per run, 300 by default; 0 skips it).
 # Usage: scripts/bench.sh [build-dir] [extra benchmark arguments, e.g. --benchmark_filter=round]
 # The raw results stay in <build-dir>/bench-results.json.
 set -euo pipefail
@@ -10,8 +13,15 @@ bash scripts/deps.sh python3
 build=${1:-build-bench}
 shift || true
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DAIKORVANE_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target aikorvane_bench --parallel "$(nproc)"
+cmake --build "$build" --target aikorvane_bench aikorvane_fleet --parallel "$(nproc)"
+echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 results="$(cd "$build" && pwd)/bench-results.json"
 "$build/bench/aikorvane_bench" --benchmark_repetitions=3 --benchmark_display_aggregates_only=true \
   --benchmark_out="$results" --benchmark_out_format=json "$@"
 python3 scripts/bench_table.py "$results"
+fleet_seconds=${AIKORVANE_FLEET_SECONDS:-300}
+if [ "$fleet_seconds" -gt 0 ]; then
+  echo
+  "$build/bench/aikorvane_fleet" "$fleet_seconds" >/dev/null
+fi
+echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"

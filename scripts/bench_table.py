@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Prints the benchmark results of aikorvane_bench (its JSON output) as tables.
 
-Rounds: each "round/X" beside its floor "floor/X" (the same diagnostic lines
-written with nothing else) and the ratio of the two, from the same run.
+Rounds: each "round/X" beside its two floors, "floor/X" (the same diagnostic
+lines written with nothing else) and "hostfloor/X" (those lines plus the same
+framework calls with the same arguments), the ratio round/hostfloor (the goal
+is 1.5 or less) and the heap allocations per round, all from the same run.
 Settings reading: time per size, time per item, the exponent of growth between
 the two largest sizes (1 is linear, 2 quadratic) and the library's fit.
 
@@ -23,6 +25,7 @@ def load(path):
     with open(path, encoding="utf-8") as handle:
         data = json.load(handle)
     times = {}  # run name -> cpu time in ns
+    allocs = {}  # run name -> heap allocations per iteration
     fits = {}  # family -> (big_o, coefficient in ns, rms)
     for entry in data["benchmarks"]:
         if entry.get("error_occurred"):
@@ -37,10 +40,12 @@ def load(path):
             fits.setdefault(name, {})["rms"] = entry["rms"]
         elif kind == "median" or (kind is None and entry.get("repetitions", 1) <= 1):
             times[name] = entry["cpu_time"] * UNIT_NS[entry["time_unit"]]
+            if "allocs" in entry:
+                allocs[name] = entry["allocs"]
         elif kind is None and name not in times:
             # Repetitions without aggregates: keep the first until a median shows up.
             times[name] = entry["cpu_time"] * UNIT_NS[entry["time_unit"]]
-    return data.get("context", {}), times, fits
+    return data.get("context", {}), times, allocs, fits
 
 
 def human(ns):
@@ -54,20 +59,26 @@ def human(ns):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    context, times, fits = load(sys.argv[1])
+    context, times, allocs, fits = load(sys.argv[1])
     print(f"\nRun on {context.get('num_cpus', '?')} CPUs, {context.get('date', '')}; "
           "CPU time, median of repetitions\n")
 
-    print(f"{'round':<28}{'round time':>14}{'floor time':>14}{'ratio':>9}")
-    print("-" * 65)
+    print(f"{'round':<18}{'round':>11}{'floor':>11}{'hostfloor':>11}{'round/host':>12}"
+          f"{'round/floor':>13}{'allocs':>9}{'host allocs':>13}")
+    print("-" * 98)
     for name, ns in times.items():
         if not name.startswith("round/"):
             continue
-        floor = times.get("floor/" + name[len("round/"):])
-        ratio = f"{ns / floor:.2f}" if floor else "-"
-        print(f"{name[len('round/'):]:<28}{human(ns):>14}{human(floor) if floor else '-':>14}"
-              f"{ratio:>9}")
-    others = [name for name in times if not re.match(r"(round|floor|init_setting)/", name)]
+        case = name[len("round/"):]
+        floor = times.get("floor/" + case)
+        host = times.get("hostfloor/" + case)
+        column = lambda value: human(value) if value else "-"
+        ratio = lambda base: f"{ns / base:.2f}" if base else "-"
+        count = lambda key: f"{allocs[key]:.1f}" if key in allocs else "-"
+        print(f"{case:<18}{human(ns):>11}{column(floor):>11}{column(host):>11}{ratio(host):>12}"
+              f"{ratio(floor):>13}{count(name):>9}{count('hostfloor/' + case):>13}")
+    others = [name for name in times
+              if not re.match(r"(round|floor|hostfloor|init_setting)/", name)]
     if others:
         print()
         print(f"{'on its own':<28}{'time':>14}")

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+namespace aikorvane {
+
+// Room for any float text, its terminating zero included ("-1.17549435e-38"
+// is the longest).
+inline constexpr std::size_t kFloatTextCapacity = 32;
+
+// Writes `value` as boost::lexical_cast<std::string>(float) writes it, without
+// its cost: "%.9g" of the value widened to double, in the C library's numeric
+// locale, and an infinity or a NaN as "inf" or "nan", after a minus sign when
+// its sign bit is set. Returns the length written into `out` (zero-terminated).
+std::size_t FloatText(float value, char (&out)[kFloatTextCapacity]);
+
+// The same text assigned to / appended to a string; a kept string of the
+// caller takes it without allocating (the texts fit its inline buffer).
+void AssignFloatText(std::string& text, float value);
+void AppendFloatText(std::string& text, float value);
+
+// True when `stream` is in its default state (flags, precision 6, no width,
+// the classic locale): it then writes numbers as plain "C" text, so a line may
+// be put together beforehand and written in one piece.
+bool IsPlainStream(const std::ostream& stream);
+
+// Writes `value` into `stream` exactly as `stream << value` does, cheaper
+// when the stream is in its default state (flags, precision 6, no width, the
+// classic locale).
+std::ostream& WriteFloat(std::ostream& stream, float value);
+
+// Appends `value` as a new std::ostringstream writes it.
+void AppendStreamFloat(std::string& text, float value);
+
+// The texts of the quick paths alone: correct only where the decimal point is
+// ".", and 0 (nothing written) for values whose last digit lies too close to
+// a rounding tie to decide without exact arithmetic. Exposed for the checks
+// that compare them with the C library: QuickFloatText writes "%.9g",
+// QuickStreamFloatText the "%.6g" of a stream in its default state.
+std::size_t QuickFloatText(float value, char (&out)[kFloatTextCapacity]);
+std::size_t QuickStreamFloatText(float value, char (&out)[kFloatTextCapacity]);
+
+// True when the C library's decimal point, the only part of the numeric
+// locale that "%.9g" reads, is ".".
+bool DecimalPointIsDot();
+
+// The texts of recently written values. A round writes the same values many
+// times (a signal's value once per limit table, the same few thresholds);
+// each value is formatted once and then copied. Texts are kept and served only
+// while the decimal point is "." as of the last Refresh().
+class FloatTextMemo {
+ public:
+  // Reads the decimal point; call before each run of texts.
+  void Refresh() { enabled_ = DecimalPointIsDot(); }
+
+  void Assign(std::string& text, float value) {
+    if (const Slot* slot = Find(value)) {
+      text.assign(slot->text, slot->length);
+    } else {
+      AssignFloatText(text, value);
+    }
+  }
+
+  void Append(std::string& text, float value) {
+    if (const Slot* slot = Find(value)) {
+      text.append(slot->text, slot->length);
+    } else {
+      AppendFloatText(text, value);
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t bits = 0;
+    uint8_t length = 0;  // 0: empty
+    char text[15];
+  };
+
+  const Slot* Find(float value) {
+    if (!enabled_) return nullptr;
+    uint32_t bits;
+    static_assert(sizeof bits == sizeof value);
+    __builtin_memcpy(&bits, &value, sizeof bits);
+    // Fibonacci hashing: nearby bit patterns land in different slots.
+    Slot& slot = slots_[(bits * 2654435769u) >> 25];
+    if (slot.length != 0 && slot.bits == bits) return &slot;
+    return Fill(slot, bits, value);
+  }
+  const Slot* Fill(Slot& slot, uint32_t bits, float value);
+
+  bool enabled_ = false;
+  std::array<Slot, 128> slots_{};
+};
+
+}  // namespace aikorvane
