@@ -74,4 +74,12 @@ void WriteFile(const std::string& relative, const std::string& content) {
   if (!out) throw std::runtime_error("cannot write " + relative);
 }
 
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
 }  // namespace bench

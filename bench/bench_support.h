@@ -13,6 +13,9 @@
 
 namespace bench {
 
+// Resident memory of this process in KiB (-1 when /proc cannot tell).
+long ResidentKiB();
+
 // While alive, std::cout writes to /dev/null. The benchmark library's own
 // console report also goes to std::cout, so every benchmark body keeps one of
 // these only for its own run.

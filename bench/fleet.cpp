@@ -35,14 +35,6 @@ namespace {
 constexpr int kDevices = 64;
 constexpr int kRecords = 100;
 
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-
 // Where the host threads meet: the last one to arrive ends the second and
 // starts the next one on the virtual clock.
 class Second {
@@ -122,13 +114,13 @@ int main(int argc, char** argv) {
   fs::current_path(pattern);
 
   bench::StartClock();
-  const long before = ResidentKiB();
+  const long before = bench::ResidentKiB();
   std::vector<std::unique_ptr<AIKorvane>> devices;
   for (int i = 0; i < kDevices; ++i) devices.push_back(bench::RoundDevice(5, kRecords));
   // Two warm-up seconds: the published values, the rule list and the kept
   // texts reach their steady size.
   Drive(devices, 1, 2);
-  const long configured = ResidentKiB();
+  const long configured = bench::ResidentKiB();
 
   const Run one = Drive(devices, 1, seconds);
   const Run two = Drive(devices, 2, seconds);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "host/osk_controller.h"
 #include "plugin/aikorvane.h"
 #include "sim/framework/sim_framework.h"
@@ -24,14 +25,6 @@
 namespace {
 
 constexpr long kToleranceKiB = 512;
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
 
 // Counts the framework's calls and drops them.
 class DiscardingSink : public sim::EventSink {
@@ -121,10 +114,10 @@ Figures Soak(int mode, long rounds, long warmup) {
     device.Init(std::weak_ptr<OSKController>(), 100 + mode, Json::Value());
     sim::SetSink(device, sink);
     device.InitSetting(SettingsFor(mode));
-    figures.start_kib = ResidentKiB();
+    figures.start_kib = bench::ResidentKiB();
     const auto began = std::chrono::steady_clock::now();
     for (long round = 0; round < rounds; ++round) {
-      if (round == warmup) figures.warm_kib = ResidentKiB();
+      if (round == warmup) figures.warm_kib = bench::ResidentKiB();
       sim::SetVirtualTime(++now);
       if (round % 1000 == 999) {
         const AIKorvane_Data_t record = device.data_;
@@ -133,7 +126,7 @@ Figures Soak(int mode, long rounds, long warmup) {
         device.process(SampleOf(round));
       }
     }
-    figures.end_kib = ResidentKiB();
+    figures.end_kib = bench::ResidentKiB();
     figures.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     sim::SetSink(device, nullptr);
@@ -166,7 +159,7 @@ int main(int argc, char** argv) {
     if (growth > kToleranceKiB) status = 1;
   }
   std::fprintf(stderr, "process resident at exit: %ld KiB; growth after warm-up %s %ld KiB\n",
-               ResidentKiB(), status == 0 ? "within" : "EXCEEDS", kToleranceKiB);
+               bench::ResidentKiB(), status == 0 ? "within" : "EXCEEDS", kToleranceKiB);
   std::filesystem::current_path("/");
   std::filesystem::remove_all(scratch);
   return status;
