@@ -219,10 +219,11 @@ bool Matches(const ExpectedReport& expected, const SentReport& sent) {
   if (expected.round && *expected.round != sent.round) return false;
   if (expected.signal && *expected.signal != sent.signal) return false;
   if (expected.value && !Close(*expected.value, sent.value)) return false;
-  for (const auto& [name, value] : expected.fields) {
-    const auto field = std::find_if(sent.fields.begin(), sent.fields.end(),
-                                    [&](const auto& pair) { return pair.first == name; });
-    if (field == sent.fields.end() || field->second != value) return false;
+  for (const auto& wanted : expected.fields) {
+    const auto field =
+        std::find_if(sent.fields.begin(), sent.fields.end(),
+                     [&wanted](const auto& pair) { return pair.first == wanted.first; });
+    if (field == sent.fields.end() || field->second != wanted.second) return false;
   }
   return true;
 }
