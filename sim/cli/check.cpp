@@ -82,10 +82,10 @@ class Checker {
       return report;
     }
 
-    DevicePtr device(host_.plugin().Create());
-    if (!device) throw std::runtime_error("the plug-in's factory made no device");
-    if (log_) sim::SetSink(*device, log_);
-    device->Init(std::weak_ptr<OSKController>(), static_cast<unsigned int>(data_id_), settings);
+    std::string factory_error;
+    DevicePtr device =
+        host_.NewDevice(static_cast<unsigned int>(data_id_), settings, log_, factory_error);
+    if (!device) throw std::runtime_error(factory_error);
 
     ConfiguredSite site;
     site.settings = settings;

@@ -121,16 +121,9 @@ int Run(const Options& options) {
     return Fail("cannot work in " + workdir.string() + ": " + std::strerror(errno));
   }
 
-  DevicePtr device;
-  try {
-    device.reset(host.plugin().Create());
-  } catch (const std::exception& thrown) {
-    return Fail(std::string("the plug-in's factory failed: ") + thrown.what());
-  }
-  if (!device) return Fail("the plug-in's factory made no device");
-  sim::SetSink(*device, log);
-  device->Init(std::weak_ptr<OSKController>(), static_cast<unsigned int>(options.data_id),
-               settings);
+  DevicePtr device =
+      host.NewDevice(static_cast<unsigned int>(options.data_id), settings, log, error);
+  if (!device) return Fail(error);
 
   const bool accepted =
       sim::cli::ApplySettings(*device, *log, settings, Json::Value(Json::objectValue), error);

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <utility>
+
+#include "host/osk_controller.h"
 
 namespace sim::cli {
 
@@ -64,6 +67,25 @@ Host::~Host() {
 }
 
 std::string Host::Load(const fs::path& plugin) { return plugin_->Load(plugin.string()); }
+
+std::unique_ptr<OSKAIDevice> Host::NewDevice(unsigned int data_id, const Json::Value& settings,
+                                             std::shared_ptr<sim::EventSink> sink,
+                                             std::string& error) {
+  std::unique_ptr<OSKAIDevice> device;
+  try {
+    device.reset(plugin_->Create());
+  } catch (const std::exception& thrown) {
+    error = std::string("the plug-in's factory failed: ") + thrown.what();
+    return nullptr;
+  }
+  if (!device) {
+    error = "the plug-in's factory made no device";
+    return nullptr;
+  }
+  if (sink) sim::SetSink(*device, std::move(sink));
+  device->Init(std::weak_ptr<OSKController>(), data_id, settings);
+  return device;
+}
 
 std::string Host::StartReceiver(EventLog& log) {
   receiver_ = std::make_unique<ReportReceiver>(log);

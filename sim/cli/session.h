@@ -13,6 +13,7 @@
 
 #include "sim/cli/plugin_host.h"
 #include "sim/cli/receiver.h"
+#include "sim/framework/sim_framework.h"
 
 namespace sim::cli {
 
@@ -51,6 +52,11 @@ class Host {
   // device's report URL at it. Empty on success, else why not.
   std::string StartReceiver(EventLog& log);
   LoadedPlugin& plugin() { return *plugin_; }
+  // A new device of the plug-in, its framework calls going to sink (null:
+  // recorded nowhere), set up by the framework's Init with data_id and settings.
+  // Null, with why, when the factory throws or makes none.
+  std::unique_ptr<OSKAIDevice> NewDevice(unsigned int data_id, const Json::Value& settings,
+                                         std::shared_ptr<sim::EventSink> sink, std::string& error);
 
  private:
   std::unique_ptr<LoadedPlugin> plugin_ = std::make_unique<LoadedPlugin>();

@@ -349,17 +349,9 @@ TestResult RunTest(Host& host, const std::shared_ptr<EventLog>& log, const TestF
     StdoutCapture capture;
     log->Observe([&recorder](const Json::Value& event) { recorder.Add(event); });
     sim::SetVirtualTime(file.start);
-    DevicePtr device;
     std::string error;
-    try {
-      device.reset(host.plugin().Create());
-      if (!device) error = "the plug-in's factory made no device";
-    } catch (const std::exception& thrown) {
-      error = std::string("the plug-in's factory failed: ") + thrown.what();
-    }
+    DevicePtr device = host.NewDevice(file.data_id, file.settings, log, error);
     if (device) {
-      sim::SetSink(*device, log);
-      device->Init(std::weak_ptr<OSKController>(), file.data_id, file.settings);
       if (!ApplySettings(*device, *log, file.settings, Json::Value(Json::objectValue), error)) {
         error = "settings not accepted: " + error;
       }
