@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -62,7 +63,7 @@ float AIKorvane::process(short sample) {
     char* end = std::to_chars(line + 19, line + 32, sample).ptr;
     const std::string_view mode = is_current_mode_ ? " is_current_mode_:1" : " is_current_mode_:0";
     end = std::copy(mode.begin(), mode.end(), end);
-    std::cout << std::string_view(line, static_cast<std::size_t>(end - line)) << std::endl;
+    aikorvane::WriteLine(std::cout, std::string_view(line, static_cast<std::size_t>(end - line)));
   } else {
     std::cout << "AIKorvane::process(" << sample
               << " is_current_mode_:" << (is_current_mode_ ? 1 : 0) << std::endl;
@@ -106,7 +107,13 @@ void AIKorvane::GenJsonData() {
   std::lock_guard<std::mutex> lock(value_mutex_);
   if (update_time_ == published_time_) return;
   published_time_ = update_time_;
-  value_["电压"] = Json::Value(static_cast<double>(data_.voltage));
+  // Published members are never removed and do not move: look them up once.
+  if (voltage_member_ == nullptr) {
+    voltage_member_ = &value_["电压"];
+    time_member_ = &value_["更新时间"];
+  }
+  assert(voltage_member_ == &value_["电压"] && time_member_ == &value_["更新时间"]);
+  *voltage_member_ = Json::Value(static_cast<double>(data_.voltage));
   const unsigned fields[] = {data_.year, data_.month,  data_.day,
                              data_.hour, data_.minute, data_.second};
   const char separators[] = {'-', '-', ' ', ':', ':'};
@@ -118,24 +125,31 @@ void AIKorvane::GenJsonData() {
       if (i > 0) *end++ = separators[i - 1];
       end = std::to_chars(end, text + sizeof text, fields[i]).ptr;
     }
-    value_["更新时间"] = Json::Value(text, end);
+    *time_member_ = Json::Value(text, end);
   } else {
     // The global locale may group the digits of the year.
     std::ostringstream& time_text = Fresh(published_text_);
     time_text << data_.year;
     for (std::size_t i = 1; i < 6; ++i) time_text << separators[i - 1] << fields[i];
-    value_["更新时间"] = time_text.str();
+    *time_member_ = time_text.str();
   }
 }
 
 void AIKorvane::RunCheckThreshold() {
   const float voltage = data_.voltage;
-  aikorvane::WriteFloat(std::cout << "AIKorvane::RunCheckThreshold value:", voltage) << std::endl;
-  CheckThreshold("value", "电压", voltage, 1);
+  WriteValueLine(voltage);
+  voltage_text_.clear();
+  // The host takes its texts as strings: make them once, not every round.
+  static const std::string kValueId = "value";
+  static const std::string kValueName = "电压";
+  static const std::string kGroupId = "461627401001";
+  static const std::string kGroupName = "蓄电池组总电压";
+  static const std::string kGroupSignal = "461127400001";
+  CheckThreshold(kValueId, kValueName, voltage, 1);
   switch (b_mode_) {
     case 1:
-      CheckThreshold("461627401001", "蓄电池组总电压", voltage, 1);
-      CheckAOReport("461627401001", "461127400001", voltage);
+      CheckThreshold(kGroupId, kGroupName, voltage, 1);
+      CheckAOReport(kGroupId, kGroupSignal, voltage);
       break;
     case 2:
       for (const AlarmRow& row : kTelecomRows) {
@@ -150,6 +164,22 @@ void AIKorvane::RunCheckThreshold() {
     default:
       break;
   }
+}
+
+void AIKorvane::WriteValueLine(float voltage) {
+  static constexpr std::string_view kHead = "AIKorvane::RunCheckThreshold value:";
+  if (aikorvane::IsPlainStream(std::cout)) {
+    char line[kHead.size() + aikorvane::kFloatTextCapacity];
+    char number[aikorvane::kFloatTextCapacity];
+    const std::size_t length = aikorvane::QuickStreamFloatText(voltage, number);
+    if (length != 0) {
+      std::copy(kHead.begin(), kHead.end(), line);
+      std::copy(number, number + length, line + kHead.size());
+      aikorvane::WriteLine(std::cout, std::string_view(line, kHead.size() + length));
+      return;
+    }
+  }
+  aikorvane::WriteFloat(std::cout << kHead, voltage) << std::endl;
 }
 
 void AIKorvane::CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool alarm_when_above,
@@ -167,7 +197,9 @@ void AIKorvane::CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool
   } else {
     row_description_ = alarm_report_prefix_[id];
   }
-  aikorvane::AppendStreamFloat(row_description_, voltage);
+  // Every row of the round writes the same voltage: format it once.
+  if (voltage_text_.empty()) aikorvane::AppendStreamFloat(voltage_text_, voltage);
+  row_description_ += voltage_text_;
   const std::string& name =
       fixed_name != nullptr ? row_name_.assign(fixed_name) : alarm_signal_names_[id];
   const float threshold = alarm_values_[id];

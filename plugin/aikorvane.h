@@ -43,6 +43,16 @@ class AIKorvane : public UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032> {
   std::string row_description_;
   std::string row_name_;
   std::ostringstream published_text_;
+  // The round's voltage as a new string stream writes it, formatted by the
+  // first alarm row that needs it; empty until then.
+  std::string voltage_text_;
+  // The members of value_ that GenJsonData writes, under value_mutex_; null
+  // until the first publication.
+  Json::Value* voltage_member_ = nullptr;
+  Json::Value* time_member_ = nullptr;
+
+  // Writes the round's "RunCheckThreshold value:" line.
+  void WriteValueLine(float voltage);
 
   void CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool alarm_when_above,
                      unsigned short flags, float voltage);

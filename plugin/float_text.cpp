@@ -162,6 +162,19 @@ bool IsPlainStream(const std::ostream& stream) {
          stream.getloc() == std::locale::classic();
 }
 
+void WriteLine(std::ostream& stream, std::string_view line) {
+  char buffer[256];
+  if (line.size() < sizeof buffer) {
+    std::memcpy(buffer, line.data(), line.size());
+    buffer[line.size()] = '\n';
+    stream.write(buffer, static_cast<std::streamsize>(line.size() + 1));
+  } else {
+    stream.write(line.data(), static_cast<std::streamsize>(line.size()));
+    stream.put('\n');
+  }
+  stream.flush();
+}
+
 std::ostream& WriteFloat(std::ostream& stream, float value) {
   // In its default state a stream writes "%.6g" in the "C" locale.
   if (IsPlainStream(stream)) {

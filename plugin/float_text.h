@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 namespace aikorvane {
 
@@ -27,6 +28,11 @@ void AppendFloatText(std::string& text, float value);
 // the classic locale): it then writes numbers as plain "C" text, so a line may
 // be put together beforehand and written in one piece.
 bool IsPlainStream(const std::ostream& stream);
+
+// Writes `line`, a newline and a flush: the bytes of `stream << line <<
+// std::endl` for a stream in its default state, in one write. On a host the
+// stream is shared by every device, and each separate write takes its lock.
+void WriteLine(std::ostream& stream, std::string_view line);
 
 // Writes `value` into `stream` exactly as `stream << value` does, cheaper
 // when the stream is in its default state (flags, precision 6, no width, the
@@ -94,6 +100,35 @@ class FloatTextMemo {
 
   bool enabled_ = false;
   std::array<Slot, 128> slots_{};
+};
+
+// The "%.6g" texts of recently written values, as a stream in its default
+// state writes them (the classic locale: the decimal point is always ".").
+// Text() is empty for a value the quick path cannot decide.
+class StreamTextMemo {
+ public:
+  std::string_view Text(float value) {
+    uint32_t bits;
+    __builtin_memcpy(&bits, &value, sizeof bits);
+    Slot& slot = slots_[(bits * 2654435769u) >> 26];
+    if (slot.length == 0 || slot.bits != bits) {
+      char buffer[kFloatTextCapacity];
+      const std::size_t length = QuickStreamFloatText(value, buffer);
+      if (length == 0 || length > sizeof slot.text) return {};
+      slot.bits = bits;
+      slot.length = static_cast<uint8_t>(length);
+      __builtin_memcpy(slot.text, buffer, length);
+    }
+    return {slot.text, slot.length};
+  }
+
+ private:
+  struct Slot {
+    uint32_t bits = 0;
+    uint8_t length = 0;  // 0: empty
+    char text[15];
+  };
+  std::array<Slot, 64> slots_{};
 };
 
 }  // namespace aikorvane

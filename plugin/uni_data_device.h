@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cassert>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -22,30 +24,42 @@
 
 #include "config/device_settings.h"
 #include "plugin/float_text.h"
+#include "plugin/line_buffer.h"
 #include "plugin/threshold_entry.h"
 
 // The members of a published object by name, in the object's own order: keys
 // compared byte-wise, the shorter first on a tie, as std::string orders the
 // keys of the device's tables. A table is then matched against it in one
 // merging pass instead of a search of the object per entry.
+//
+// The device never removes a published member, and the members of a JSON
+// object do not move, so the index is kept from round to round and made
+// again only when the object has grown (a value published for the first
+// time, or the null member that an inserting look-up adds).
 class MemberIndex {
  public:
-  // Indexes `object` (an object); valid while its members stay as they are.
-  void Build(const Json::Value& object) {
-    members_.clear();
-    const auto end_of_object = object.end();
-    for (auto it = object.begin(); it != end_of_object; ++it) {
-      const char* end = nullptr;
-      const char* name = it.memberName(&end);
-      members_.emplace_back(std::string_view(name, static_cast<std::size_t>(end - name)), &*it);
+  // Brings the index up to date with `object` (an object) and starts a pass;
+  // true when it indexed the object anew.
+  bool Update(const Json::Value& object) {
+    bool indexed = false;
+    if (!built_ || object.size() != members_.size()) {
+      members_.clear();
+      Index(object, members_);
+      built_ = true;
+      indexed = true;
     }
+    // Debug builds check the rule that keeps the index valid.
+    assert(Matches(object));
     next_ = 0;
+    return indexed;
   }
 
   // Starts a pass over a table.
   void Rewind() { next_ = 0; }
 
-  // The member named `key`, or null; within a pass keys must ascend.
+  // The member named `key`, or null when there is none or when `key` does
+  // not come after the previous key of the pass: within a pass keys should
+  // ascend.
   const Json::Value* Find(std::string_view key) {
     while (next_ < members_.size()) {
       const auto& [name, member] = members_[next_];
@@ -70,7 +84,25 @@ class MemberIndex {
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
   }
 
-  std::vector<std::pair<std::string_view, const Json::Value*>> members_;
+  using Members = std::vector<std::pair<std::string_view, const Json::Value*>>;
+
+  static void Index(const Json::Value& object, Members& members) {
+    const auto end_of_object = object.end();
+    for (auto it = object.begin(); it != end_of_object; ++it) {
+      const char* end = nullptr;
+      const char* name = it.memberName(&end);
+      members.emplace_back(std::string_view(name, static_cast<std::size_t>(end - name)), &*it);
+    }
+  }
+
+  bool Matches(const Json::Value& object) const {
+    Members fresh;
+    Index(object, fresh);
+    return fresh == members_;
+  }
+
+  Members members_;
+  bool built_ = false;
   std::size_t next_ = 0;
 };
 
@@ -152,14 +184,41 @@ class UniDataDevice : public HostBase {
   // Change-based report of one signal; true when the value was reported.
   bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value) {
     auto no_hint = this->ao_report_settings_.end();
-    return CheckAOReport(fallback_id, signal_id, value, no_hint);
+    std::time_t now = kUnread;
+    return CheckAOReport(fallback_id, signal_id, value, no_hint, now);
   }
   // The same, trying the setting after `previous` (an entry of
   // ao_report_settings_, or its end) before a search; leaves the signal's
-  // setting there.
-  bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value,
-                     typename AOSettings::iterator& previous);
+  // setting there. `now` is the time of the round's period checks, read on
+  // first need when it is kUnread: the signals of one round share it.
+  inline bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id,
+                            float value, typename AOSettings::iterator& previous,
+                            std::time_t& now) {
+    auto& settings = this->ao_report_settings_;
+    auto it = settings.end();
+    if (previous != settings.end()) {
+      const auto next = std::next(previous);
+      if (next != settings.end() && next->first == signal_id) it = next;
+    }
+    if (it == settings.end()) {
+      it = FindAOSetting(fallback_id, signal_id);
+      if (it == settings.end()) return false;
+    }
+    previous = it;
+    return ReportIfDue(it->second, signal_id, value, now);
+  }
+  static constexpr std::time_t kUnread = -1;
 
+ private:
+  // The signal's own setting, or a copy of the fallback's made its own; the
+  // end when neither has one.
+  typename AOSettings::iterator FindAOSetting(const std::string& fallback_id,
+                                              const std::string& signal_id);
+  // Reports the value when it left the setting's band or its period ran out.
+  bool ReportIfDue(OSKVDevice::BAOSetting& setting, const std::string& signal_id, float value,
+                   std::time_t& now);
+
+ public:
   DataT data_;
   int b_mode_ = 1;
   TextTable alarm_report_prefix_;
@@ -181,9 +240,9 @@ class UniDataDevice : public HostBase {
   // Writes a rule's line to std::cout in one piece when the stream is in its
   // default state (the same bytes as writing it piece by piece); false when
   // it wrote nothing.
-  bool WriteRuleLine(const std::string& data_name, const std::string& alarm_id,
-                     const std::string& comparison, int level, const std::string& member_text,
-                     float threshold);
+  // The rule's alarm id is alarm_id_.
+  bool WriteRuleLine(std::string_view data_name, std::string_view comparison, int level,
+                     const std::string& member_text, float threshold);
   // The JSON text of a published value, as the JSON library's stream output
   // writes it; returns a buffer that the next call overwrites.
   const std::string& JsonText(const Json::Value& value);
@@ -195,7 +254,17 @@ class UniDataDevice : public HostBase {
   std::string json_text_;
   std::string description_;
   std::string value_text_;
-  std::string line_;
+  std::string alarm_id_;
+  aikorvane::StreamTextMemo threshold_texts_;
+  // Mode 1: the [AI] entries in table order, each with the member of value_
+  // it names once looked up. [AI] entries are never erased and published
+  // members never removed, so an entry's node stands for its key, and the
+  // member stays where it was until value_ grows (members_ indexes anew).
+  struct AiMember {
+    const void* entry;
+    const Json::Value* member;
+  };
+  std::vector<AiMember> ai_members_;
   aikorvane::FloatTextMemo float_texts_;
   JsonRealTexts json_reals_;
   MemberIndex members_;
@@ -261,7 +330,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
     // The same bytes in one piece.
     char line[40] = "rvSize is ";
     const char* end = std::to_chars(line + 10, line + sizeof line, this->rule_values_.size()).ptr;
-    std::cout << std::string_view(line, static_cast<std::size_t>(end - line)) << std::endl;
+    aikorvane::WriteLine(std::cout, std::string_view(line, static_cast<std::size_t>(end - line)));
   } else {
     std::cout << "rvSize is " << this->rule_values_.size() << std::endl;
   }
@@ -276,13 +345,26 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   std::lock_guard<std::mutex> lock(value_mutex_);
   MemberIndex* members = nullptr;
   if (value_.isObject()) {
-    members_.Build(value_);
+    if (members_.Update(value_)) ai_members_.clear();
     members = &members_;
+  } else {
+    ai_members_.clear();
   }
   // Signal ids mostly ascend with the keys: each setting is looked for first
   // right after the previous one.
   auto setting = this->ao_report_settings_.end();
-  for (const auto& [key, signal] : ai_signals_) {
+  std::time_t now = kUnread;
+  std::size_t position = 0;
+  for (const auto& entry : ai_signals_) {
+    const auto& [key, signal] = entry;
+    // The member this entry found last round, while the entry and value_'s
+    // members are the ones it was found among.
+    AiMember* known = nullptr;
+    if (members != nullptr) {
+      if (position == ai_members_.size()) ai_members_.push_back({&entry, nullptr});
+      known = &ai_members_[position++];
+      if (known->entry != &entry) *known = {&entry, nullptr};
+    }
     const std::string& signal_id = signal.first;
     // The reported id overwrites the 4th and 9th characters of the stored one.
     if (signal_id.size() < 9) {
@@ -295,13 +377,25 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
     report_id[8] = '1';
     // A member missing from the index is added as null by the inserting
     // look-up (the index stays valid: members do not move).
-    const Json::Value* found = members != nullptr ? members->Find(key) : nullptr;
+    const Json::Value* found = known != nullptr ? known->member : nullptr;
+    if (found == nullptr && members != nullptr) found = members->Find(key);
     const Json::Value& member = found != nullptr ? *found : value_[key];
-    // Text, arrays and objects have no float form; they count as no value.
-    if (member.isNull() || !member.isConvertibleTo(Json::realValue)) continue;
+    assert(&member == &value_[key]);
+    if (known != nullptr) known->member = &member;
+    // Null, text, arrays and objects have no float form; they count as no
+    // value. Numbers and booleans are what converts to a real.
+    switch (member.type()) {
+      case Json::intValue:
+      case Json::uintValue:
+      case Json::realValue:
+      case Json::booleanValue:
+        break;
+      default:
+        continue;
+    }
     const float value = member.asFloat();
     this->CheckThreshold(report_id, signal.second, value, 1);
-    CheckAOReport(report_id, signal_id, value, setting);
+    CheckAOReport(report_id, signal_id, value, setting, now);
   }
 }
 
@@ -310,32 +404,52 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
   json_reals_.Refresh();
+  // Data names ascend with the rule keys, mostly; a name out of that order,
+  // or not yet published, takes the library's inserting look-up.
+  MemberIndex* members = nullptr;
+  if (value_.isObject()) {
+    members_.Update(value_);
+    members = &members_;
+  }
   // Alarm ids mostly ascend with the rule keys.
   auto level_hint = this->alarm_levels_.end();
   auto value_hint = this->alarm_values_.end();
   auto prefix_hint = alarm_report_prefix_.end();
   auto name_hint = alarm_signal_names_.end();
+  std::string_view previous_name;
+  const Json::Value* previous_member = nullptr;
   for (const auto& [key, rule] : alarm_rules_) {
-    const std::string data_name = key.substr(0, key.find('_'));
+    const std::string_view data_name = std::string_view(key).substr(0, key.find('_'));
     const auto comma = rule.find(',');
-    const std::string alarm_id = comma == std::string::npos ? rule : rule.substr(0, comma);
-    const std::string comparison = comma == std::string::npos ? rule : rule.substr(comma + 1);
-    const int level = LookUpAfter(this->alarm_levels_, alarm_id, level_hint);
-    const float threshold = LookUpAfter(this->alarm_values_, alarm_id, value_hint);
-    const Json::Value& member = value_[data_name];
+    alarm_id_.assign(rule, 0, comma);
+    const std::string_view comparison = comma == std::string::npos
+                                            ? std::string_view(rule)
+                                            : std::string_view(rule).substr(comma + 1);
+    const int level = LookUpAfter(this->alarm_levels_, alarm_id_, level_hint);
+    const float threshold = LookUpAfter(this->alarm_values_, alarm_id_, value_hint);
+    // Rules on the same value follow each other: its member is at hand.
+    const Json::Value* found = nullptr;
+    if (data_name == previous_name) {
+      found = previous_member;
+    } else if (members != nullptr) {
+      found = members->Find(data_name);
+    }
+    const Json::Value& member = found != nullptr ? *found : value_[std::string(data_name)];
+    previous_name = data_name;
+    previous_member = &member;
     // The value's text serves both the line and the description.
     const std::string& member_text = JsonText(member);
-    if (!WriteRuleLine(data_name, alarm_id, comparison, level, member_text, threshold)) {
-      aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id
+    if (!WriteRuleLine(data_name, comparison, level, member_text, threshold)) {
+      aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id_
                                       << " alarmComp:" << comparison << " level:" << level
                                       << " realvalue:" << member_text << " vs ",
                             threshold)
           << std::endl;
     }
     if (level == 0) continue;
-    description_ = LookUpAfter(alarm_report_prefix_, alarm_id, prefix_hint);
+    description_ = LookUpAfter(alarm_report_prefix_, alarm_id_, prefix_hint);
     description_ += member_text;
-    const std::string& signal_name = LookUpAfter(alarm_signal_names_, alarm_id, name_hint);
+    const std::string& signal_name = LookUpAfter(alarm_signal_names_, alarm_id_, name_hint);
     const Json::Value limit(static_cast<double>(threshold));
     bool condition;
     if (comparison == "upper") {
@@ -349,33 +463,27 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     } else {
       continue;
     }
-    this->CheckThresholdBool(level, alarm_id, alarm_id, signal_name, description_, condition, 1);
+    this->CheckThresholdBool(level, alarm_id_, alarm_id_, signal_name, description_, condition, 1);
   }
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
-bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(
-    const std::string& data_name, const std::string& alarm_id, const std::string& comparison,
-    int level, const std::string& member_text, float threshold) {
+bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(std::string_view data_name,
+                                                                std::string_view comparison,
+                                                                int level,
+                                                                const std::string& member_text,
+                                                                float threshold) {
   if (!aikorvane::IsPlainStream(std::cout)) return false;
-  char threshold_text[aikorvane::kFloatTextCapacity];
-  const std::size_t threshold_length = aikorvane::QuickStreamFloatText(threshold, threshold_text);
-  if (threshold_length == 0) return false;
+  const std::string_view threshold_text = threshold_texts_.Text(threshold);
+  if (threshold_text.empty()) return false;
   char level_text[16];
   const char* level_end = std::to_chars(level_text, level_text + sizeof level_text, level).ptr;
-  line_.assign("dataName:");
-  line_ += data_name;
-  line_ += " alarmId:";
-  line_ += alarm_id;
-  line_ += " alarmComp:";
-  line_ += comparison;
-  line_ += " level:";
-  line_.append(level_text, static_cast<std::size_t>(level_end - level_text));
-  line_ += " realvalue:";
-  line_ += member_text;
-  line_ += " vs ";
-  line_.append(threshold_text, threshold_length);
-  std::cout << line_ << std::endl;
+  aikorvane::LineBuffer line;
+  line << "dataName:" << data_name << " alarmId:" << alarm_id_ << " alarmComp:" << comparison
+       << " level:"
+       << std::string_view(level_text, static_cast<std::size_t>(level_end - level_text))
+       << " realvalue:" << member_text << " vs " << threshold_text;
+  aikorvane::WriteLine(std::cout, line.View());
   return true;
 }
 
@@ -404,7 +512,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckLimitTables() {
   // The four tables name mostly the same members: index them once.
   MemberIndex* members = nullptr;
   if (value_.isObject()) {
-    members_.Build(value_);
+    members_.Update(value_);
     members = &members_;
   }
   CheckSignalThresholdMap(up_thresholds_, true, members);
@@ -418,7 +526,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
                                                                           bool is_upper) {
   MemberIndex* members = nullptr;
   if (value_.isObject()) {
-    members_.Build(value_);
+    members_.Update(value_);
     members = &members_;
   }
   CheckSignalThresholdMap(table, is_upper, members);
@@ -461,23 +569,23 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
-bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(
-    const std::string& fallback_id, const std::string& signal_id, float value,
-    typename AOSettings::iterator& previous) {
+typename UniDataDevice<DataT, HostBase, kRecordCode>::AOSettings::iterator
+UniDataDevice<DataT, HostBase, kRecordCode>::FindAOSetting(const std::string& fallback_id,
+                                                           const std::string& signal_id) {
   auto& settings = this->ao_report_settings_;
-  auto it = settings.end();
-  if (previous != settings.end()) {
-    const auto next = std::next(previous);
-    if (next != settings.end() && next->first == signal_id) it = next;
-  }
-  if (it == settings.end()) it = settings.find(signal_id);
+  auto it = settings.find(signal_id);
   if (it == settings.end()) {
     const auto fallback = settings.find(fallback_id);
-    if (fallback == settings.end()) return false;
+    if (fallback == settings.end()) return settings.end();
     it = settings.emplace(signal_id, fallback->second).first;
   }
-  previous = it;
-  auto& setting = it->second;
+  return it;
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::ReportIfDue(OSKVDevice::BAOSetting& setting,
+                                                              const std::string& signal_id,
+                                                              float value, std::time_t& now) {
   bool report = false;
   if (setting.change_enabled) {
     if (value > setting.last_report_value + setting.change_value ||
@@ -491,9 +599,10 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(
     if (value > upper || value < lower) report = true;
   }
   if (setting.period_enabled) {
-    const float now = static_cast<float>(static_cast<int64_t>(std::time(nullptr)));
+    if (now == kUnread) now = std::time(nullptr);
+    const float seconds = static_cast<float>(static_cast<int64_t>(now));
     const float last = static_cast<float>(setting.last_report_time);
-    if (now > last + setting.period_minutes * 60.0f) report = true;
+    if (seconds > last + setting.period_minutes * 60.0f) report = true;
   }
   if (!report) return false;
   setting.last_report_value = value;
