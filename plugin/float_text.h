@@ -62,6 +62,8 @@ class FloatTextMemo {
  public:
   // Reads the decimal point; call before each run of texts.
   void Refresh() { enabled_ = DecimalPointIsDot(); }
+  // True when texts are kept: the decimal point was "." at the last Refresh().
+  bool Enabled() const { return enabled_; }
 
   void Assign(std::string& text, float value) {
     if (const Slot* slot = Find(value)) {

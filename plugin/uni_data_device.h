@@ -61,15 +61,25 @@ class MemberIndex {
   // not come after the previous key of the pass: within a pass keys should
   // ascend.
   const Json::Value* Find(std::string_view key) {
-    while (next_ < members_.size()) {
-      const auto& [name, member] = members_[next_];
-      const int order = Compare(name, key);
-      if (order > 0) return nullptr;
-      ++next_;
-      if (order == 0) return member;
-    }
-    return nullptr;
+    const std::size_t position = FindPosition(key);
+    return position == kNone ? nullptr : members_[position].second;
   }
+
+  // The same as a position in the object's order (kNone for none), for
+  // what the caller keeps per member.
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t FindPosition(std::string_view key) {
+    while (next_ < members_.size()) {
+      const int order = Compare(members_[next_].first, key);
+      if (order > 0) return kNone;
+      ++next_;
+      if (order == 0) return next_ - 1;
+    }
+    return kNone;
+  }
+
+  const Json::Value& At(std::size_t position) const { return *members_[position].second; }
+  std::size_t size() const { return members_.size(); }
 
  private:
   // std::string's order; the keys are a few bytes long, too short to gain
@@ -105,6 +115,52 @@ class MemberIndex {
   bool built_ = false;
   std::size_t next_ = 0;
 };
+
+// The local time to the second, as boost's second_clock::local_time() gives
+// it, converting the clock's reading (time()) with localtime_r only once per
+// minute: within a minute the local time moves with the clock, since zones
+// change their offset only at whole minutes. localtime_r takes a lock of the
+// C library that every device of the host would otherwise take every round.
+class LocalClock {
+ public:
+  boost::posix_time::ptime Now() {
+    const std::time_t now = std::time(nullptr);
+    if (now >= since_ && now < until_) return at_ + boost::posix_time::seconds(now - since_);
+    std::tm parts{};
+    if (localtime_r(&now, &parts) == nullptr) {
+      // The clock's reading has no local time: the library reports it its way.
+      since_ = until_ = 0;
+      return boost::posix_time::second_clock::local_time();
+    }
+    at_ = boost::posix_time::ptime_from_tm(parts);
+    since_ = now;
+    until_ = now + (parts.tm_sec < 60 ? 60 - parts.tm_sec : 1);
+    return at_;
+  }
+
+ private:
+  std::time_t since_ = 0;  // the reading converted last
+  std::time_t until_ = 0;  // the first reading of the next minute
+  boost::posix_time::ptime at_;
+};
+
+// Json::Value::isNumeric(), one library call cheaper: an integer or a real.
+inline bool IsNumber(const Json::Value& value) {
+  switch (value.type()) {
+    case Json::intValue:
+    case Json::uintValue:
+    case Json::realValue:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Not null and convertible to a real (Json::Value::isConvertibleTo): a
+// number or a boolean. Text, arrays and objects have no float form.
+inline bool HasFloatForm(const Json::Value& value) {
+  return IsNumber(value) || value.type() == Json::booleanValue;
+}
 
 // The inserting look-up map[key], trying first the entry after `hint` (an
 // entry of the map or its end), where the previous look-up left it: keys read
@@ -265,6 +321,17 @@ class UniDataDevice : public HostBase {
     const Json::Value* member;
   };
   std::vector<AiMember> ai_members_;
+  // Mode 5: per member of members_, the text of its value as last written.
+  struct MemberText {
+    uint32_t bits = 0;
+    bool made = false;
+    std::string text;
+  };
+  std::vector<MemberText> member_texts_;
+  LocalClock local_clock_;
+  // Brings members_ up to date with value_ (null when value_ is no object);
+  // what is kept per member starts afresh when it indexes anew.
+  MemberIndex* IndexMembers();
   aikorvane::FloatTextMemo float_texts_;
   JsonRealTexts json_reals_;
   MemberIndex members_;
@@ -303,7 +370,7 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
   static_assert(sizeof(DataT) >= 15, "the record carries seven time bytes from offset 8");
   if (!this->has_data_) this->has_data_ = true;
-  this->update_time_ = boost::posix_time::second_clock::local_time();
+  this->update_time_ = local_clock_.Now();
   const uint64_t packed = get_ttime(this->update_time_);
   auto* bytes = reinterpret_cast<unsigned char*>(&data_);
   for (int i = 0; i < 7; ++i) bytes[8 + i] = static_cast<unsigned char>(packed >> (8 * i));
@@ -343,13 +410,8 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
-  MemberIndex* members = nullptr;
-  if (value_.isObject()) {
-    if (members_.Update(value_)) ai_members_.clear();
-    members = &members_;
-  } else {
-    ai_members_.clear();
-  }
+  MemberIndex* members = IndexMembers();
+  if (members == nullptr) ai_members_.clear();
   // Signal ids mostly ascend with the keys: each setting is looked for first
   // right after the previous one.
   auto setting = this->ao_report_settings_.end();
@@ -382,17 +444,8 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
     const Json::Value& member = found != nullptr ? *found : value_[key];
     assert(&member == &value_[key]);
     if (known != nullptr) known->member = &member;
-    // Null, text, arrays and objects have no float form; they count as no
-    // value. Numbers and booleans are what converts to a real.
-    switch (member.type()) {
-      case Json::intValue:
-      case Json::uintValue:
-      case Json::realValue:
-      case Json::booleanValue:
-        break;
-      default:
-        continue;
-    }
+    // Null, text, arrays and objects count as no value.
+    if (!HasFloatForm(member)) continue;
     const float value = member.asFloat();
     this->CheckThreshold(report_id, signal.second, value, 1);
     CheckAOReport(report_id, signal_id, value, setting, now);
@@ -406,11 +459,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   json_reals_.Refresh();
   // Data names ascend with the rule keys, mostly; a name out of that order,
   // or not yet published, takes the library's inserting look-up.
-  MemberIndex* members = nullptr;
-  if (value_.isObject()) {
-    members_.Update(value_);
-    members = &members_;
-  }
+  MemberIndex* members = IndexMembers();
   // Alarm ids mostly ascend with the rule keys.
   auto level_hint = this->alarm_levels_.end();
   auto value_hint = this->alarm_values_.end();
@@ -510,11 +559,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckLimitTables() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
   // The four tables name mostly the same members: index them once.
-  MemberIndex* members = nullptr;
-  if (value_.isObject()) {
-    members_.Update(value_);
-    members = &members_;
-  }
+  MemberIndex* members = IndexMembers();
   CheckSignalThresholdMap(up_thresholds_, true, members);
   CheckSignalThresholdMap(up2_thresholds_, true, members);
   CheckSignalThresholdMap(low_thresholds_, false, members);
@@ -524,12 +569,17 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckLimitTables() {
 template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(ThresholdTable& table,
                                                                           bool is_upper) {
-  MemberIndex* members = nullptr;
-  if (value_.isObject()) {
-    members_.Update(value_);
-    members = &members_;
+  CheckSignalThresholdMap(table, is_upper, IndexMembers());
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+MemberIndex* UniDataDevice<DataT, HostBase, kRecordCode>::IndexMembers() {
+  if (!value_.isObject()) return nullptr;
+  if (members_.Update(value_)) {
+    member_texts_.assign(members_.size(), MemberText{});
+    ai_members_.clear();
   }
-  CheckSignalThresholdMap(table, is_upper, members);
+  return &members_;
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
@@ -538,14 +588,23 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
                                                                           MemberIndex* members) {
   if (members != nullptr) members->Rewind();
   float_texts_.Refresh();
+  // A member's text is made once for as long as its value stays the same, if
+  // the decimal point is "." (the texts then depend on the value alone).
+  const bool keep_texts = members != nullptr && float_texts_.Enabled();
   for (auto& [key, entry] : table) {
     // Without an index (value_ is no object) the library's own search, which
     // refuses what it refused before.
-    const Json::Value* found =
-        members != nullptr ? members->Find(key) : value_.find(key.data(), key.data() + key.size());
+    std::size_t position = MemberIndex::kNone;
+    const Json::Value* found = nullptr;
+    if (members != nullptr) {
+      position = members->FindPosition(key);
+      if (position != MemberIndex::kNone) found = &members->At(position);
+    } else {
+      found = value_.find(key.data(), key.data() + key.size());
+    }
     if (found == nullptr) continue;
     const Json::Value& member = *found;
-    if (!member.isNumeric()) continue;
+    if (!IsNumber(member)) continue;
     const float value = member.asFloat();
     const float threshold = std::get<1>(entry);
     const float recovery = std::get<2>(entry);
@@ -555,15 +614,28 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
     } else {
       active = !(is_upper ? value <= recovery : value >= recovery);
     }
-    float_texts_.Assign(value_text_, value);
+    const std::string* value_text = &value_text_;
+    if (keep_texts) {
+      MemberText& kept = member_texts_[position];
+      uint32_t bits;
+      std::memcpy(&bits, &value, sizeof bits);
+      if (!kept.made || kept.bits != bits) {
+        float_texts_.Assign(kept.text, value);
+        kept.bits = bits;
+        kept.made = true;
+      }
+      value_text = &kept.text;
+    } else {
+      float_texts_.Assign(value_text_, value);
+    }
     description_.clear();
     if (active) {
       description_ += "当前值";
-      description_ += value_text_;
+      description_ += *value_text;
       description_ += is_upper ? "高于阈值:" : "低于阈值:";
       float_texts_.Append(description_, threshold);
     }
-    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), value_text_, description_,
+    this->CheckThresholdBool(std::get<4>(entry), key, std::get<0>(entry), *value_text, description_,
                              active, 1);
   }
 }

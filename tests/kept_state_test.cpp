@@ -1,0 +1,190 @@
+// What a device keeps from one round to the next (the local time of the
+// minute, the index of its published values, the texts of their values) and
+// the short ways the rounds take: each must give what the plain library calls
+// give, also when the published values or the tables change between rounds.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <ctime>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plugin/float_text.h"
+#include "plugin/line_buffer.h"
+#include "round_support.h"
+
+namespace {
+
+using round_support::Probe;
+using round_support::VirtualClock;
+using testing_support::CoutCapture;
+
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ZoneScope() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+};
+
+// Second by second across the year's offset changes (whole and half hours,
+// forward and back), then with the clock set back.
+TEST(KeptState, LocalClockGivesTheLibraryLocalTime) {
+  struct Zone {
+    const char* name;
+    std::vector<std::time_t> changes;
+  };
+  const Zone zones[] = {
+      {"UTC", {1796634303}},
+      {"Europe/Berlin", {1774746000, 1792890000}},
+      {"Australia/Lord_Howe", {1775314800, 1791041400}},
+      {"America/St_Johns", {1772947800, 1793507400}},
+  };
+  VirtualClock clock(0);
+  for (const Zone& zone : zones) {
+    ZoneScope scope(zone.name);
+    LocalClock local;
+    for (const std::time_t change : zone.changes) {
+      for (std::time_t now = change - 150; now < change + 150; ++now) {
+        clock.Set(now);
+        ASSERT_EQ(local.Now(), boost::posix_time::second_clock::local_time())
+            << zone.name << " at " << now;
+      }
+      clock.Set(change - 3600);
+      EXPECT_EQ(local.Now(), boost::posix_time::second_clock::local_time()) << zone.name;
+    }
+  }
+}
+
+TEST(KeptState, ValueKindsAsTheLibraryTellsThem) {
+  const Json::Value values[] = {Json::Value(),
+                                Json::Value(-3),
+                                Json::Value(3u),
+                                Json::Value(2.5),
+                                Json::Value("4"),
+                                Json::Value(true),
+                                Json::Value(false),
+                                Json::Value(Json::arrayValue),
+                                Json::Value(Json::objectValue)};
+  for (const Json::Value& value : values) {
+    EXPECT_EQ(IsNumber(value), value.isNumeric()) << value.type();
+    EXPECT_EQ(HasFloatForm(value), !value.isNull() && value.isConvertibleTo(Json::realValue))
+        << value.type();
+  }
+}
+
+// Lines written in one piece carry the bytes of writing them piece by piece,
+// also past the sizes of the fixed buffers.
+TEST(KeptState, LinesInOnePieceAsPieceByPiece) {
+  for (const std::size_t size : {0, 7, 255, 256, 383, 384, 385, 1000}) {
+    std::string expected;
+    aikorvane::LineBuffer line;
+    for (std::size_t i = 0; i < size; i += 11) {
+      const std::string piece(std::min<std::size_t>(11, size - i), static_cast<char>('a' + i % 26));
+      line << piece;
+      expected += piece;
+    }
+    EXPECT_EQ(line.View(), expected) << size;
+    std::ostringstream one_piece;
+    std::ostringstream piece_by_piece;
+    aikorvane::WriteLine(one_piece, line.View());
+    piece_by_piece << expected << std::endl;
+    EXPECT_EQ(one_piece.str(), piece_by_piece.str()) << size;
+  }
+}
+
+// The texts of the limit tables' values, and the members they are read from,
+// follow value_ as it changes: a value that changes, a member published only
+// later, and new members that make the device index value_ anew.
+TEST(KeptState, LimitTablesFollowPublishedValuesFromRoundToRound) {
+  VirtualClock clock(round_support::kRoundTime);
+  Probe probe;
+  AIKorvane& device = *probe.device;
+  device.b_mode_ = 5;
+  device.up_thresholds_["b"] = ThresholdEntry("900002001", 50.0f, 45.0f, false, 2);
+  device.low_thresholds_["b"] = ThresholdEntry("900002003", 40.0f, 41.0f, false, 2);
+  struct Change {
+    const char* member;
+    double value;
+  };
+  const std::vector<std::vector<Change>> rounds = {
+      {{"a", 1}},             // "b" not published yet: no call
+      {{"b", 51.25}},         // now it is
+      {{"b", 51.25}},         // the same value again
+      {{"b", 39.5}},          // another value
+      {{"a0", 7}, {"c", 8}},  // new members before and after "b"
+      {{"b", 44}},            //
+  };
+  const std::vector<std::string> expected = {
+      "",
+      "900002001 51.25 当前值51.25高于阈值:50|900002003 51.25 ",
+      "900002001 51.25 当前值51.25高于阈值:50|900002003 51.25 ",
+      "900002001 39.5 |900002003 39.5 当前值39.5低于阈值:40",
+      "900002001 39.5 |900002003 39.5 当前值39.5低于阈值:40",
+      "900002001 44 |900002003 44 ",
+  };
+  CoutCapture out;
+  for (std::size_t round = 0; round < rounds.size(); ++round) {
+    for (const Change& change : rounds[round]) device.value_[change.member] = change.value;
+    const std::size_t before = probe.sink->Events("CheckThresholdBool").size();
+    clock.Set(round_support::kRoundTime + static_cast<std::time_t>(round));
+    device.process(5000);
+    std::string got;
+    const auto events = probe.sink->Events("CheckThresholdBool");
+    for (std::size_t i = before; i < events.size(); ++i) {
+      if (!got.empty()) got += "|";
+      got += events[i]["texts"][1].asString() + " " + events[i]["texts"][2].asString() + " " +
+             events[i]["texts"][3].asString();
+    }
+    EXPECT_EQ(got, expected[round]) << "round " << round;
+  }
+}
+
+// Mode 1 keeps, per [AI] entry, the member it names: an entry whose member is
+// published later, an entry added between rounds and an entry whose signal id
+// changes between rounds are all read afresh.
+TEST(KeptState, SignalTableFollowsPublishedValuesFromRoundToRound) {
+  VirtualClock clock(round_support::kRoundTime);
+  Probe probe;
+  AIKorvane& device = *probe.device;
+  device.b_mode_ = 1;
+  device.ai_signals_["m"] = {"461127400007", "M"};
+  device.ai_signals_["x"] = {"461127400008", "X"};
+  device.value_["m"] = 3.5;
+  device.value_["k"] = 1.5;
+  CoutCapture out;
+  const auto round = [&](std::time_t second) {
+    const std::size_t before = probe.sink->Events("CheckThreshold").size();
+    clock.Set(round_support::kRoundTime + second);
+    device.process(5000);
+    std::vector<std::string> checks;
+    const auto events = probe.sink->Events("CheckThreshold");
+    for (std::size_t i = before; i < events.size(); ++i) {
+      const std::string id = events[i]["id"].asString();
+      if (id == "value" || id == "461627401001") continue;
+      std::ostringstream check;
+      check << id << "=" << events[i]["value"].asDouble();
+      checks.push_back(check.str());
+    }
+    return checks;
+  };
+  EXPECT_EQ(round(0), (std::vector<std::string>{"461627401007=3.5"}));
+  device.value_["x"] = 9;
+  EXPECT_EQ(round(1), (std::vector<std::string>{"461627401007=3.5", "461627401008=9"}));
+  // No member is new here: the kept index stays, the entries move.
+  device.ai_signals_["m"] = {"461127400017", "M"};
+  device.ai_signals_["k"] = {"461127400019", "K"};
+  device.value_["m"] = 4;
+  EXPECT_EQ(round(2),
+            (std::vector<std::string>{"461627401019=1.5", "461627401017=4", "461627401008=9"}));
+}
+
+}  // namespace
