@@ -6,7 +6,10 @@
 // kept busy, the ratio of the two rates and the resident memory each
 // configured device takes. On a machine shared with other work the rates
 // follow the CPU the process got; CPU time per round shows whether two
-// threads cost more per round (contention) or only waited for a core.
+// threads cost more per round (contention) or only waited for a core. The
+// one- and two-thread runs alternate three times and the medians are shown,
+// the ratio as the median of the three pairs: a machine whose speed drifts
+// then moves both rates of a pair alike.
 //   aikorvane_fleet [seconds] >/dev/null
 // The devices' diagnostics go to standard output as on a host; the figures go
 // to standard error.
@@ -14,6 +17,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -100,6 +104,13 @@ Run Drive(std::vector<std::unique_ptr<AIKorvane>>& devices, int threads, int sec
   return {rounds / elapsed, cpu * 1e6 / rounds, cpu / elapsed};
 }
 
+// The run of median rate.
+Run Median(std::vector<Run> runs) {
+  std::sort(runs.begin(), runs.end(),
+            [](const Run& a, const Run& b) { return a.rounds_per_second < b.rounds_per_second; });
+  return runs[runs.size() / 2];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,8 +133,16 @@ int main(int argc, char** argv) {
   Drive(devices, 1, 2);
   const long configured = bench::ResidentKiB();
 
-  const Run one = Drive(devices, 1, seconds);
-  const Run two = Drive(devices, 2, seconds);
+  std::vector<Run> ones;
+  std::vector<Run> twos;
+  std::vector<double> ratios;
+  for (int pair = 0; pair < 3; ++pair) {
+    ones.push_back(Drive(devices, 1, seconds));
+    twos.push_back(Drive(devices, 2, seconds));
+    ratios.push_back(twos.back().rounds_per_second / ones.back().rounds_per_second);
+  }
+  const Run one = Median(ones);
+  const Run two = Median(twos);
   std::fprintf(stderr, "fleet: %d devices, mode 5, %d records per table, %d seconds per run\n",
                kDevices, kRecords, seconds);
   for (const auto& [threads, run] : {std::pair{1, one}, std::pair{2, two}}) {
@@ -132,7 +151,9 @@ int main(int argc, char** argv) {
                  threads, threads == 1 ? ": " : "s:", run.rounds_per_second, run.cpu_us_per_round,
                  run.cores);
   }
-  std::fprintf(stderr, "fleet 2/1 ratio: %.2f\n", two.rounds_per_second / one.rounds_per_second);
+  std::sort(ratios.begin(), ratios.end());
+  std::fprintf(stderr, "fleet 2/1 ratio: %.2f (pairs %.2f to %.2f)\n", ratios[1], ratios.front(),
+               ratios.back());
   std::fprintf(stderr, "fleet resident per device: %.0f KiB (%ld KiB for %d devices)\n",
                static_cast<double>(configured - before) / kDevices, configured - before, kDevices);
   bench::StopClock();

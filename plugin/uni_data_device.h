@@ -166,8 +166,8 @@ inline bool HasFloatForm(const Json::Value& value) {
 // entry of the map or its end), where the previous look-up left it: keys read
 // in ascending order then cost one comparison each.
 template <typename Map>
-typename Map::mapped_type& LookUpAfter(Map& map, const typename Map::key_type& key,
-                                       typename Map::iterator& hint) {
+inline __attribute__((always_inline)) typename Map::mapped_type& LookUpAfter(
+    Map& map, const typename Map::key_type& key, typename Map::iterator& hint) {
   if (hint != map.end()) {
     const auto next = std::next(hint);
     if (next != map.end() && next->first == key) return (hint = next)->second;
@@ -186,21 +186,20 @@ class JsonRealTexts {
  public:
   void Refresh() { enabled_ = aikorvane::DecimalPointIsDot(); }
 
-  // Assigns the text of `value` (a real) to `text`.
-  void Assign(std::string& text, double value) {
+  // The text of `value` (a real): a kept one, or one made into `text`. The
+  // view is valid until the next call or a change of `text`.
+  std::string_view Text(std::string& text, double value) {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> 58];
-    if (enabled_ && slot.length != 0 && slot.bits == bits) {
-      text.assign(slot.text, slot.length);
-      return;
-    }
+    if (enabled_ && slot.length != 0 && slot.bits == bits) return {slot.text, slot.length};
     text = Json::valueToString(value);
     if (enabled_ && text.size() <= sizeof slot.text) {
       slot.bits = bits;
       slot.length = static_cast<uint8_t>(text.size());
       std::memcpy(slot.text, text.data(), text.size());
     }
+    return text;
   }
 
  private:
@@ -298,10 +297,10 @@ class UniDataDevice : public HostBase {
   // it wrote nothing.
   // The rule's alarm id is alarm_id_.
   bool WriteRuleLine(std::string_view data_name, std::string_view comparison, int level,
-                     const std::string& member_text, float threshold);
+                     std::string_view member_text, float threshold);
   // The JSON text of a published value, as the JSON library's stream output
   // writes it; returns a buffer that the next call overwrites.
-  const std::string& JsonText(const Json::Value& value);
+  std::string_view JsonText(const Json::Value& value);
 
   // Kept from round to round so that the rule and limit loops make no new
   // JSON writer, stream or description per entry. Used under value_mutex_.
@@ -487,7 +486,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     previous_name = data_name;
     previous_member = &member;
     // The value's text serves both the line and the description.
-    const std::string& member_text = JsonText(member);
+    const std::string_view member_text = JsonText(member);
     if (!WriteRuleLine(data_name, comparison, level, member_text, threshold)) {
       aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id_
                                       << " alarmComp:" << comparison << " level:" << level
@@ -520,7 +519,7 @@ template <typename DataT, typename HostBase, int kRecordCode>
 bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(std::string_view data_name,
                                                                 std::string_view comparison,
                                                                 int level,
-                                                                const std::string& member_text,
+                                                                std::string_view member_text,
                                                                 float threshold) {
   if (!aikorvane::IsPlainStream(std::cout)) return false;
   const std::string_view threshold_text = threshold_texts_.Text(threshold);
@@ -537,14 +536,13 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(std::string_view
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
-const std::string& UniDataDevice<DataT, HostBase, kRecordCode>::JsonText(const Json::Value& value) {
+std::string_view UniDataDevice<DataT, HostBase, kRecordCode>::JsonText(const Json::Value& value) {
   // A writer of the default builder is what the library's operator<< makes
   // for every value it writes.
   if (value.type() == Json::realValue && !value.hasComment(Json::commentBefore) &&
       !value.hasComment(Json::commentAfterOnSameLine) && !value.hasComment(Json::commentAfter)) {
     // What the writer writes for a real: the library's own text of it.
-    json_reals_.Assign(json_text_, value.asDouble());
-    return json_text_;
+    return json_reals_.Text(json_text_, value.asDouble());
   }
   if (!json_writer_) json_writer_.reset(Json::StreamWriterBuilder().newStreamWriter());
   json_stream_.str(std::string());

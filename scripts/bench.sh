@@ -4,7 +4,8 @@
 # (those lines plus the same framework calls), their ratios and the heap
 # allocations per round, then how settings reading grows with its size, then a
 # host driving 64 devices from one and from two threads (AIKORVANE_FLEET_SECONDS
-# virtual seconds per run, 300 by default; 0 skips it).
+# virtual seconds per run, 300 by default; 0 skips it), the one- and two-thread
+# runs alternating three times.
 # Usage: scripts/bench.sh [build-dir] [extra benchmark arguments, e.g. --benchmark_filter=round]
 # The raw results stay in <build-dir>/bench-results.json.
 set -euo pipefail

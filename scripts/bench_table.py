@@ -5,6 +5,9 @@ Rounds: each "round/X" beside its two floors, "floor/X" (the same diagnostic
 lines written with nothing else) and "hostfloor/X" (those lines plus the same
 framework calls with the same arguments), the ratio round/hostfloor (the goal
 is 1.5 or less) and the heap allocations per round, all from the same run.
+"paired" is the same ratio from "paired/X", which times rounds and host floors
+in alternating batches: on a machine whose speed drifts it holds steadier than
+the ratio of two benchmarks run seconds apart.
 Settings reading: time per size, time per item, the exponent of growth between
 the two largest sizes (1 is linear, 2 quadratic) and the library's fit.
 
@@ -26,6 +29,7 @@ def load(path):
         data = json.load(handle)
     times = {}  # run name -> cpu time in ns
     allocs = {}  # run name -> heap allocations per iteration
+    paired = {}  # case -> ratio of round to host floor timed in alternation
     fits = {}  # family -> (big_o, coefficient in ns, rms)
     for entry in data["benchmarks"]:
         if entry.get("error_occurred"):
@@ -42,10 +46,12 @@ def load(path):
             times[name] = entry["cpu_time"] * UNIT_NS[entry["time_unit"]]
             if "allocs" in entry:
                 allocs[name] = entry["allocs"]
+            if name.startswith("paired/") and "ratio" in entry:
+                paired[name[len("paired/"):]] = entry["ratio"]
         elif kind is None and name not in times:
             # Repetitions without aggregates: keep the first until a median shows up.
             times[name] = entry["cpu_time"] * UNIT_NS[entry["time_unit"]]
-    return data.get("context", {}), times, allocs, fits
+    return data.get("context", {}), times, allocs, fits, paired
 
 
 def human(ns):
@@ -59,13 +65,13 @@ def human(ns):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    context, times, allocs, fits = load(sys.argv[1])
+    context, times, allocs, fits, paired = load(sys.argv[1])
     print(f"\nRun on {context.get('num_cpus', '?')} CPUs, {context.get('date', '')}; "
           "CPU time, median of repetitions\n")
 
     print(f"{'round':<18}{'round':>11}{'floor':>11}{'hostfloor':>11}{'round/host':>12}"
-          f"{'round/floor':>13}{'allocs':>9}{'host allocs':>13}")
-    print("-" * 98)
+          f"{'paired':>8}{'round/floor':>13}{'allocs':>9}{'host allocs':>13}")
+    print("-" * 106)
     for name, ns in times.items():
         if not name.startswith("round/"):
             continue
@@ -75,10 +81,11 @@ def main():
         column = lambda value: human(value) if value else "-"
         ratio = lambda base: f"{ns / base:.2f}" if base else "-"
         count = lambda key: f"{allocs[key]:.1f}" if key in allocs else "-"
+        pair = f"{paired[case]:.2f}" if case in paired else "-"
         print(f"{case:<18}{human(ns):>11}{column(floor):>11}{column(host):>11}{ratio(host):>12}"
-              f"{ratio(floor):>13}{count(name):>9}{count('hostfloor/' + case):>13}")
+              f"{pair:>8}{ratio(floor):>13}{count(name):>9}{count('hostfloor/' + case):>13}")
     others = [name for name in times
-              if not re.match(r"(round|floor|hostfloor|init_setting)/", name)]
+              if not re.match(r"(round|floor|hostfloor|paired|init_setting)/", name)]
     if others:
         print()
         print(f"{'on its own':<28}{'time':>14}")
