@@ -57,6 +57,12 @@ class MemberIndex {
   // Starts a pass over a table.
   void Rewind() { next_ = 0; }
 
+  // Drops the index, for an object that is no longer one.
+  void Forget() {
+    members_.clear();
+    built_ = false;
+  }
+
   // The member named `key`, or null when there is none or when `key` does
   // not come after the previous key of the pass: within a pass keys should
   // ascend.
@@ -572,7 +578,10 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(Thresh
 
 template <typename DataT, typename HostBase, int kRecordCode>
 MemberIndex* UniDataDevice<DataT, HostBase, kRecordCode>::IndexMembers() {
-  if (!value_.isObject()) return nullptr;
+  if (!value_.isObject()) {
+    members_.Forget();
+    return nullptr;
+  }
   if (members_.Update(value_)) {
     member_texts_.assign(members_.size(), MemberText{});
     ai_members_.clear();
