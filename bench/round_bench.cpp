@@ -108,7 +108,7 @@ std::vector<HostCall> RecordCalls(AIKorvane& device, const std::function<void()>
 // Makes the calls again on the device, as a round makes them: the rule results
 // that CheckThresholdBool collects go to the batch check, and the list is
 // emptied at the end. The record stamp (get_ttime) is the host's too.
-__attribute__((noinline)) void MakeCalls(AIKorvane& device, const std::vector<HostCall>& calls) {
+void MakeCalls(AIKorvane& device, const std::vector<HostCall>& calls) {
   benchmark::DoNotOptimize(get_ttime(device.update_time_));
   for (const HostCall& call : calls) {
     switch (call.kind) {

@@ -213,14 +213,4 @@ void AppendFloatText(std::string& text, float value) {
 
 bool DecimalPointIsDot() { return PointIsDot(); }
 
-const FloatTextMemo::Slot* FloatTextMemo::Fill(Slot& slot, uint32_t bits, float value) {
-  char buffer[kFloatTextCapacity];
-  const std::size_t length = QuickFloatText(value, buffer);
-  if (length == 0 || length > sizeof slot.text) return nullptr;
-  slot.bits = bits;
-  slot.length = static_cast<uint8_t>(length);
-  std::memcpy(slot.text, buffer, length);
-  return &slot;
-}
-
 }  // namespace aikorvane

@@ -54,68 +54,21 @@ std::size_t QuickStreamFloatText(float value, char (&out)[kFloatTextCapacity]);
 // locale that "%.9g" reads, is ".".
 bool DecimalPointIsDot();
 
-// The texts of recently written values. A round writes the same values many
-// times (a signal's value once per limit table, the same few thresholds);
-// each value is formatted once and then copied. Texts are kept and served only
-// while the decimal point is "." as of the last Refresh().
-class FloatTextMemo {
+// The quick texts of recently written values, by their bit patterns, at one
+// precision (`Quick` is QuickFloatText or QuickStreamFloatText). Text() is
+// empty for a value the quick path cannot decide.
+template <std::size_t (*Quick)(float, char (&)[kFloatTextCapacity]), unsigned kSlotBits>
+class QuickTextMemo {
  public:
-  // Reads the decimal point; call before each run of texts.
-  void Refresh() { enabled_ = DecimalPointIsDot(); }
-  // True when texts are kept: the decimal point was "." at the last Refresh().
-  bool Enabled() const { return enabled_; }
-
-  void Assign(std::string& text, float value) {
-    if (const Slot* slot = Find(value)) {
-      text.assign(slot->text, slot->length);
-    } else {
-      AssignFloatText(text, value);
-    }
-  }
-
-  void Append(std::string& text, float value) {
-    if (const Slot* slot = Find(value)) {
-      text.append(slot->text, slot->length);
-    } else {
-      AppendFloatText(text, value);
-    }
-  }
-
- private:
-  struct Slot {
-    uint32_t bits = 0;
-    uint8_t length = 0;  // 0: empty
-    char text[15];
-  };
-
-  const Slot* Find(float value) {
-    if (!enabled_) return nullptr;
+  std::string_view Text(float value) {
     uint32_t bits;
     static_assert(sizeof bits == sizeof value);
     __builtin_memcpy(&bits, &value, sizeof bits);
     // Fibonacci hashing: nearby bit patterns land in different slots.
-    Slot& slot = slots_[(bits * 2654435769u) >> 25];
-    if (slot.length != 0 && slot.bits == bits) return &slot;
-    return Fill(slot, bits, value);
-  }
-  const Slot* Fill(Slot& slot, uint32_t bits, float value);
-
-  bool enabled_ = false;
-  std::array<Slot, 128> slots_{};
-};
-
-// The "%.6g" texts of recently written values, as a stream in its default
-// state writes them (the classic locale: the decimal point is always ".").
-// Text() is empty for a value the quick path cannot decide.
-class StreamTextMemo {
- public:
-  std::string_view Text(float value) {
-    uint32_t bits;
-    __builtin_memcpy(&bits, &value, sizeof bits);
-    Slot& slot = slots_[(bits * 2654435769u) >> 26];
+    Slot& slot = slots_[(bits * 2654435769u) >> (32 - kSlotBits)];
     if (slot.length == 0 || slot.bits != bits) {
       char buffer[kFloatTextCapacity];
-      const std::size_t length = QuickStreamFloatText(value, buffer);
+      const std::size_t length = Quick(value, buffer);
       if (length == 0 || length > sizeof slot.text) return {};
       slot.bits = bits;
       slot.length = static_cast<uint8_t>(length);
@@ -130,7 +83,47 @@ class StreamTextMemo {
     uint8_t length = 0;  // 0: empty
     char text[15];
   };
-  std::array<Slot, 64> slots_{};
+  std::array<Slot, std::size_t{1} << kSlotBits> slots_{};
 };
+
+// The texts of recently written values. A round writes the same values many
+// times (a signal's value once per limit table, the same few thresholds);
+// each value is formatted once and then copied. Texts are kept and served only
+// while the decimal point is "." as of the last Refresh().
+class FloatTextMemo {
+ public:
+  // Reads the decimal point; call before each run of texts.
+  void Refresh() { enabled_ = DecimalPointIsDot(); }
+  // True when texts are kept: the decimal point was "." at the last Refresh().
+  bool Enabled() const { return enabled_; }
+
+  void Assign(std::string& text, float value) {
+    const std::string_view kept = Find(value);
+    if (!kept.empty()) {
+      text.assign(kept);
+    } else {
+      AssignFloatText(text, value);
+    }
+  }
+
+  void Append(std::string& text, float value) {
+    const std::string_view kept = Find(value);
+    if (!kept.empty()) {
+      text.append(kept);
+    } else {
+      AppendFloatText(text, value);
+    }
+  }
+
+ private:
+  std::string_view Find(float value) { return enabled_ ? texts_.Text(value) : std::string_view(); }
+
+  bool enabled_ = false;
+  QuickTextMemo<QuickFloatText, 7> texts_;
+};
+
+// The "%.6g" texts of a stream in its default state (the classic locale: the
+// decimal point is always ".").
+using StreamTextMemo = QuickTextMemo<QuickStreamFloatText, 6>;
 
 }  // namespace aikorvane
