@@ -168,6 +168,31 @@ inline bool HasFloatForm(const Json::Value& value) {
   return IsNumber(value) || value.type() == Json::booleanValue;
 }
 
+// a == b for the short ids and keys of the tables: those of 8 to 16 bytes
+// are compared as two overlapping words, without a call of memcmp.
+inline bool SameText(const std::string& a, const std::string& b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8 || n > 16) return std::memcmp(a.data(), b.data(), n) == 0;
+  uint64_t a0, a1, b0, b1;
+  std::memcpy(&a0, a.data(), 8);
+  std::memcpy(&b0, b.data(), 8);
+  std::memcpy(&a1, a.data() + n - 8, 8);
+  std::memcpy(&b1, b.data() + n - 8, 8);
+  return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+}
+
+// The bounds of a percentage band around a last reported value, kept with
+// the two numbers they were computed from: a setting that did not change
+// since the last round needs no new division.
+struct PercentBand {
+  uint32_t last_bits = 0;
+  uint32_t percent_bits = 0;
+  bool made = false;
+  float upper = 0.0f;
+  float lower = 0.0f;
+};
+
 // The inserting look-up map[key], trying first the entry after `hint` (an
 // entry of the map or its end), where the previous look-up left it: keys read
 // in ascending order then cost one comparison each.
@@ -176,8 +201,8 @@ inline __attribute__((always_inline)) typename Map::mapped_type& LookUpAfter(
     Map& map, const typename Map::key_type& key, typename Map::iterator& hint) {
   if (hint != map.end()) {
     const auto next = std::next(hint);
-    if (next != map.end() && next->first == key) return (hint = next)->second;
-    if (hint->first == key) return hint->second;
+    if (next != map.end() && SameText(next->first, key)) return (hint = next)->second;
+    if (SameText(hint->first, key)) return hint->second;
   }
   hint = map.try_emplace(key).first;
   return hint->second;
@@ -246,27 +271,28 @@ class UniDataDevice : public HostBase {
   bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value) {
     auto no_hint = this->ao_report_settings_.end();
     std::time_t now = kUnread;
-    return CheckAOReport(fallback_id, signal_id, value, no_hint, now);
+    return CheckAOReport(fallback_id, signal_id, value, no_hint, now, nullptr);
   }
   // The same, trying the setting after `previous` (an entry of
   // ao_report_settings_, or its end) before a search; leaves the signal's
   // setting there. `now` is the time of the round's period checks, read on
   // first need when it is kUnread: the signals of one round share it.
+  // `band` keeps the percentage band of the signal's last check.
   inline bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id,
-                            float value, typename AOSettings::iterator& previous,
-                            std::time_t& now) {
+                            float value, typename AOSettings::iterator& previous, std::time_t& now,
+                            PercentBand* band = nullptr) {
     auto& settings = this->ao_report_settings_;
     auto it = settings.end();
     if (previous != settings.end()) {
       const auto next = std::next(previous);
-      if (next != settings.end() && next->first == signal_id) it = next;
+      if (next != settings.end() && SameText(next->first, signal_id)) it = next;
     }
     if (it == settings.end()) {
       it = FindAOSetting(fallback_id, signal_id);
       if (it == settings.end()) return false;
     }
     previous = it;
-    return ReportIfDue(it->second, signal_id, value, now);
+    return ReportIfDue(it->second, signal_id, value, now, band);
   }
   static constexpr std::time_t kUnread = -1;
 
@@ -277,7 +303,7 @@ class UniDataDevice : public HostBase {
                                               const std::string& signal_id);
   // Reports the value when it left the setting's band or its period ran out.
   bool ReportIfDue(OSKVDevice::BAOSetting& setting, const std::string& signal_id, float value,
-                   std::time_t& now);
+                   std::time_t& now, PercentBand* band);
 
  public:
   DataT data_;
@@ -318,12 +344,17 @@ class UniDataDevice : public HostBase {
   std::string alarm_id_;
   aikorvane::StreamTextMemo threshold_texts_;
   // Mode 1: the [AI] entries in table order, each with the member of value_
-  // it names once looked up. [AI] entries are never erased and published
-  // members never removed, so an entry's node stands for its key, and the
-  // member stays where it was until value_ grows (members_ indexes anew).
+  // it names once looked up, its reported id and its percentage band. [AI]
+  // entries are never erased and published members never removed, so an
+  // entry's node stands for its key, and the member stays where it was until
+  // value_ grows (members_ indexes anew). The reported id is made again when
+  // the entry's signal id changes.
   struct AiMember {
-    const void* entry;
-    const Json::Value* member;
+    const void* entry = nullptr;
+    const Json::Value* member = nullptr;
+    std::string signal_id;
+    std::string report_id;
+    PercentBand band;
   };
   std::vector<AiMember> ai_members_;
   // Mode 5: per member of members_, the text of its value as last written.
@@ -416,7 +447,6 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
   MemberIndex* members = IndexMembers();
-  if (members == nullptr) ai_members_.clear();
   // Signal ids mostly ascend with the keys: each setting is looked for first
   // right after the previous one.
   auto setting = this->ao_report_settings_.end();
@@ -424,13 +454,12 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   std::size_t position = 0;
   for (const auto& entry : ai_signals_) {
     const auto& [key, signal] = entry;
-    // The member this entry found last round, while the entry and value_'s
-    // members are the ones it was found among.
-    AiMember* known = nullptr;
-    if (members != nullptr) {
-      if (position == ai_members_.size()) ai_members_.push_back({&entry, nullptr});
-      known = &ai_members_[position++];
-      if (known->entry != &entry) *known = {&entry, nullptr};
+    // What this entry kept last round, while the entry is the same node.
+    if (position == ai_members_.size()) ai_members_.emplace_back();
+    AiMember& known = ai_members_[position++];
+    if (known.entry != &entry) {
+      known = AiMember();
+      known.entry = &entry;
     }
     const std::string& signal_id = signal.first;
     // The reported id overwrites the 4th and 9th characters of the stored one.
@@ -439,21 +468,27 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
                 << " is shorter than 9 characters" << std::endl;
       continue;
     }
-    std::string report_id = signal_id;
-    report_id[3] = '6';
-    report_id[8] = '1';
+    if (!SameText(known.signal_id, signal_id)) {
+      known.signal_id = signal_id;
+      known.report_id = signal_id;
+      known.report_id[3] = '6';
+      known.report_id[8] = '1';
+    }
     // A member missing from the index is added as null by the inserting
-    // look-up (the index stays valid: members do not move).
-    const Json::Value* found = known != nullptr ? known->member : nullptr;
-    if (found == nullptr && members != nullptr) found = members->Find(key);
+    // look-up (the index stays valid: members do not move). Without an index
+    // (value_ is no object) nothing is kept.
+    const Json::Value* found = nullptr;
+    if (members != nullptr) {
+      found = known.member != nullptr ? known.member : members->Find(key);
+    }
     const Json::Value& member = found != nullptr ? *found : value_[key];
     assert(&member == &value_[key]);
-    if (known != nullptr) known->member = &member;
+    known.member = members != nullptr ? &member : nullptr;
     // Null, text, arrays and objects count as no value.
     if (!HasFloatForm(member)) continue;
     const float value = member.asFloat();
-    this->CheckThreshold(report_id, signal.second, value, 1);
-    CheckAOReport(report_id, signal_id, value, setting, now);
+    this->CheckThreshold(known.report_id, signal.second, value, 1);
+    CheckAOReport(known.report_id, signal_id, value, setting, now, &known.band);
   }
 }
 
@@ -664,7 +699,8 @@ UniDataDevice<DataT, HostBase, kRecordCode>::FindAOSetting(const std::string& fa
 template <typename DataT, typename HostBase, int kRecordCode>
 bool UniDataDevice<DataT, HostBase, kRecordCode>::ReportIfDue(OSKVDevice::BAOSetting& setting,
                                                               const std::string& signal_id,
-                                                              float value, std::time_t& now) {
+                                                              float value, std::time_t& now,
+                                                              PercentBand* band) {
   bool report = false;
   if (setting.change_enabled) {
     if (value > setting.last_report_value + setting.change_value ||
@@ -673,9 +709,19 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::ReportIfDue(OSKVDevice::BAOSet
     }
   }
   if (setting.percent_enabled) {
-    const float upper = setting.last_report_value * (setting.percent_value + 100.0f) / 100.0f;
-    const float lower = setting.last_report_value * (100.0f - setting.percent_value) / 100.0f;
-    if (value > upper || value < lower) report = true;
+    PercentBand made;
+    if (band == nullptr) band = &made;
+    uint32_t last_bits, percent_bits;
+    std::memcpy(&last_bits, &setting.last_report_value, sizeof last_bits);
+    std::memcpy(&percent_bits, &setting.percent_value, sizeof percent_bits);
+    if (!band->made || band->last_bits != last_bits || band->percent_bits != percent_bits) {
+      band->upper = setting.last_report_value * (setting.percent_value + 100.0f) / 100.0f;
+      band->lower = setting.last_report_value * (100.0f - setting.percent_value) / 100.0f;
+      band->last_bits = last_bits;
+      band->percent_bits = percent_bits;
+      band->made = true;
+    }
+    if (value > band->upper || value < band->lower) report = true;
   }
   if (setting.period_enabled) {
     if (now == kUnread) now = std::time(nullptr);

@@ -81,6 +81,20 @@ TEST(KeptState, ValueKindsAsTheLibraryTellsThem) {
   }
 }
 
+// Every length around the two-word comparison, a difference at every place.
+TEST(KeptState, ShortTextsCompareAsStrings) {
+  for (std::size_t size = 0; size <= 20; ++size) {
+    const std::string text(size, 'k');
+    EXPECT_TRUE(SameText(text, std::string(text))) << size;
+    EXPECT_FALSE(SameText(text, text + "k")) << size;
+    for (std::size_t place = 0; place < size; ++place) {
+      std::string other = text;
+      other[place] = 'K';
+      EXPECT_FALSE(SameText(text, other)) << size << " at " << place;
+    }
+  }
+}
+
 // Lines written in one piece carry the bytes of writing them piece by piece,
 // also past the sizes of the fixed buffers.
 TEST(KeptState, LinesInOnePieceAsPieceByPiece) {
@@ -185,6 +199,53 @@ TEST(KeptState, SignalTableFollowsPublishedValuesFromRoundToRound) {
   device.value_["m"] = 4;
   EXPECT_EQ(round(2),
             (std::vector<std::string>{"461627401019=1.5", "461627401017=4", "461627401008=9"}));
+  // An id of another length, past the two-word comparison.
+  device.ai_signals_["m"] = {"4611274000170000000", "M"};
+  EXPECT_EQ(round(3), (std::vector<std::string>{"461627401019=1.5", "4616274010170000000=4",
+                                                "461627401008=9"}));
+}
+
+// The percentage band of a signal's report follows its last reported value
+// and the host's setting from round to round.
+TEST(KeptState, ReportBandFollowsLastReportFromRoundToRound) {
+  VirtualClock clock(round_support::kRoundTime);
+  Probe probe;
+  AIKorvane& device = *probe.device;
+  device.b_mode_ = 1;
+  device.ai_signals_["m"] = {"461127400007", "M"};
+  OSKVDevice::BAOSetting band{};
+  band.percent_enabled = true;
+  band.percent_value = 10.0f;
+  band.last_report_value = 10.0f;
+  device.ao_report_settings_["461127400007"] = band;
+  struct Round {
+    double value;
+    float percent;  // the host's setting for the round
+    bool reported;
+  };
+  const Round rounds[] = {
+      {10.5, 10.0f, false},  // within 9 to 11
+      {11.5, 10.0f, true},   // out: the band moves to 10.35 to 12.65
+      {12.0, 10.0f, false},  //
+      {12.0, 1.0f, true},    // the host narrows it to 11.385 to 11.615
+      {12.05, 1.0f, false},  //
+  };
+  const auto reports = [&] {
+    std::size_t count = 0;
+    for (const auto& event : probe.sink->Events("CheckAOReport")) {
+      count += event["signal"].asString() == "461127400007";
+    }
+    return count;
+  };
+  CoutCapture out;
+  for (std::size_t i = 0; i < std::size(rounds); ++i) {
+    device.ao_report_settings_["461127400007"].percent_value = rounds[i].percent;
+    device.value_["m"] = rounds[i].value;
+    const std::size_t before = reports();
+    clock.Set(round_support::kRoundTime + static_cast<std::time_t>(i));
+    device.process(5000);
+    EXPECT_EQ(reports() - before, rounds[i].reported ? 1u : 0u) << "round " << i;
+  }
 }
 
 }  // namespace
