@@ -168,18 +168,24 @@ inline bool HasFloatForm(const Json::Value& value) {
   return IsNumber(value) || value.type() == Json::booleanValue;
 }
 
-// a == b for the short ids and keys of the tables: those of 8 to 16 bytes
+// a == b for the short ids and keys of the tables: those of 4 to 16 bytes
 // are compared as two overlapping words, without a call of memcmp.
-inline bool SameText(const std::string& a, const std::string& b) {
+template <typename Word>
+inline bool SameWords(const char* a, const char* b, std::size_t n) {
+  Word a0, a1, b0, b1;
+  std::memcpy(&a0, a, sizeof(Word));
+  std::memcpy(&b0, b, sizeof(Word));
+  std::memcpy(&a1, a + n - sizeof(Word), sizeof(Word));
+  std::memcpy(&b1, b + n - sizeof(Word), sizeof(Word));
+  return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+}
+
+inline bool SameText(std::string_view a, std::string_view b) {
   const std::size_t n = a.size();
   if (n != b.size()) return false;
-  if (n < 8 || n > 16) return std::memcmp(a.data(), b.data(), n) == 0;
-  uint64_t a0, a1, b0, b1;
-  std::memcpy(&a0, a.data(), 8);
-  std::memcpy(&b0, b.data(), 8);
-  std::memcpy(&a1, a.data() + n - 8, 8);
-  std::memcpy(&b1, b.data() + n - 8, 8);
-  return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  if (n >= 8 && n <= 16) return SameWords<uint64_t>(a.data(), b.data(), n);
+  if (n >= 4 && n < 8) return SameWords<uint32_t>(a.data(), b.data(), n);
+  return n == 0 || std::memcmp(a.data(), b.data(), n) == 0;
 }
 
 // The bounds of a percentage band around a last reported value, kept with
@@ -327,9 +333,9 @@ class UniDataDevice : public HostBase {
   // Writes a rule's line to std::cout in one piece when the stream is in its
   // default state (the same bytes as writing it piece by piece); false when
   // it wrote nothing.
-  // The rule's alarm id is alarm_id_.
-  bool WriteRuleLine(std::string_view data_name, std::string_view comparison, int level,
-                     std::string_view member_text, float threshold);
+  bool WriteRuleLine(std::string_view data_name, const std::string& alarm_id,
+                     std::string_view comparison, int level, std::string_view member_text,
+                     float threshold);
   // The JSON text of a published value, as the JSON library's stream output
   // writes it; returns a buffer that the next call overwrites.
   std::string_view JsonText(const Json::Value& value);
@@ -341,7 +347,23 @@ class UniDataDevice : public HostBase {
   std::string json_text_;
   std::string description_;
   std::string value_text_;
-  std::string alarm_id_;
+  // Mode 3: the [ALARM] rules in table order, each split into its parts.
+  // Rules are never erased, so an entry's node stands for its key; a rule
+  // whose text changed is split again.
+  enum class Comparison { kUpper, kLower, kEqual, kNotEqual, kNone };
+  struct RuleParts {
+    const void* entry = nullptr;
+    std::string rule;  // the text the parts were split from
+    std::string alarm_id;
+    std::size_t name_length = 0;  // of the data name, the key up to its first "_"
+    std::size_t comparison_at = 0;
+    Comparison comparison = Comparison::kNone;
+  };
+  std::vector<RuleParts> rule_parts_;
+  static void Split(RuleParts& parts, const TextTable::value_type& entry);
+  // Whether `member` compares with `threshold` as the rule says, as the JSON
+  // library compares it with the threshold as a real.
+  static bool Holds(Comparison comparison, const Json::Value& member, float threshold);
   aikorvane::StreamTextMemo threshold_texts_;
   // Mode 1: the [AI] entries in table order, each with the member of value_
   // it names once looked up, its reported id and its percentage band. [AI]
@@ -507,15 +529,19 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   auto name_hint = alarm_signal_names_.end();
   std::string_view previous_name;
   const Json::Value* previous_member = nullptr;
-  for (const auto& [key, rule] : alarm_rules_) {
-    const std::string_view data_name = std::string_view(key).substr(0, key.find('_'));
-    const auto comma = rule.find(',');
-    alarm_id_.assign(rule, 0, comma);
-    const std::string_view comparison = comma == std::string::npos
-                                            ? std::string_view(rule)
-                                            : std::string_view(rule).substr(comma + 1);
-    const int level = LookUpAfter(this->alarm_levels_, alarm_id_, level_hint);
-    const float threshold = LookUpAfter(this->alarm_values_, alarm_id_, value_hint);
+  // The stream's state is the host's; it does not change within a round.
+  const bool plain = aikorvane::IsPlainStream(std::cout);
+  std::size_t position = 0;
+  for (const auto& entry : alarm_rules_) {
+    const auto& [key, rule] = entry;
+    if (position == rule_parts_.size()) rule_parts_.emplace_back();
+    RuleParts& parts = rule_parts_[position++];
+    if (parts.entry != &entry || !SameText(parts.rule, rule)) Split(parts, entry);
+    const std::string_view data_name(key.data(), parts.name_length);
+    const std::string& alarm_id = parts.alarm_id;
+    const std::string_view comparison = std::string_view(rule).substr(parts.comparison_at);
+    const int level = LookUpAfter(this->alarm_levels_, alarm_id, level_hint);
+    const float threshold = LookUpAfter(this->alarm_values_, alarm_id, value_hint);
     // Rules on the same value follow each other: its member is at hand.
     const Json::Value* found = nullptr;
     if (data_name == previous_name) {
@@ -528,47 +554,90 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     previous_member = &member;
     // The value's text serves both the line and the description.
     const std::string_view member_text = JsonText(member);
-    if (!WriteRuleLine(data_name, comparison, level, member_text, threshold)) {
-      aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id_
+    if (!plain || !WriteRuleLine(data_name, alarm_id, comparison, level, member_text, threshold)) {
+      aikorvane::WriteFloat(std::cout << "dataName:" << data_name << " alarmId:" << alarm_id
                                       << " alarmComp:" << comparison << " level:" << level
                                       << " realvalue:" << member_text << " vs ",
                             threshold)
           << std::endl;
     }
     if (level == 0) continue;
-    description_ = LookUpAfter(alarm_report_prefix_, alarm_id_, prefix_hint);
+    description_ = LookUpAfter(alarm_report_prefix_, alarm_id, prefix_hint);
     description_ += member_text;
-    const std::string& signal_name = LookUpAfter(alarm_signal_names_, alarm_id_, name_hint);
-    const Json::Value limit(static_cast<double>(threshold));
-    bool condition;
-    if (comparison == "upper") {
-      condition = member > limit;
-    } else if (comparison == "lower") {
-      condition = member < limit;
-    } else if (comparison == "equal") {
-      condition = member == limit;
-    } else if (comparison == "notequal") {
-      condition = member != limit;
-    } else {
-      continue;
-    }
-    this->CheckThresholdBool(level, alarm_id_, alarm_id_, signal_name, description_, condition, 1);
+    const std::string& signal_name = LookUpAfter(alarm_signal_names_, alarm_id, name_hint);
+    if (parts.comparison == Comparison::kNone) continue;
+    const bool condition = Holds(parts.comparison, member, threshold);
+    this->CheckThresholdBool(level, alarm_id, alarm_id, signal_name, description_, condition, 1);
   }
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
-bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(std::string_view data_name,
-                                                                std::string_view comparison,
-                                                                int level,
-                                                                std::string_view member_text,
-                                                                float threshold) {
-  if (!aikorvane::IsPlainStream(std::cout)) return false;
+void UniDataDevice<DataT, HostBase, kRecordCode>::Split(RuleParts& parts,
+                                                        const TextTable::value_type& entry) {
+  const auto& [key, rule] = entry;
+  parts.entry = &entry;
+  parts.rule = rule;
+  parts.name_length = std::min(key.find('_'), key.size());
+  const auto comma = rule.find(',');
+  parts.alarm_id.assign(rule, 0, comma);
+  parts.comparison_at = comma == std::string::npos ? 0 : comma + 1;
+  const std::string_view word = std::string_view(rule).substr(parts.comparison_at);
+  parts.comparison = word == "upper"      ? Comparison::kUpper
+                     : word == "lower"    ? Comparison::kLower
+                     : word == "equal"    ? Comparison::kEqual
+                     : word == "notequal" ? Comparison::kNotEqual
+                                          : Comparison::kNone;
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::Holds(Comparison comparison,
+                                                        const Json::Value& member,
+                                                        float threshold) {
+  // A real compares with the threshold as the library compares two reals;
+  // other kinds as the library orders values of different kinds.
+  if (member.type() == Json::realValue) {
+    const double value = member.asDouble();
+    const double limit = static_cast<double>(threshold);
+    switch (comparison) {
+      case Comparison::kUpper:
+        return value > limit;
+      case Comparison::kLower:
+        return value < limit;
+      case Comparison::kEqual:
+        return value == limit;
+      case Comparison::kNotEqual:
+        return !(value == limit);
+      case Comparison::kNone:
+        break;
+    }
+    return false;
+  }
+  const Json::Value limit(static_cast<double>(threshold));
+  switch (comparison) {
+    case Comparison::kUpper:
+      return member > limit;
+    case Comparison::kLower:
+      return member < limit;
+    case Comparison::kEqual:
+      return member == limit;
+    case Comparison::kNotEqual:
+      return member != limit;
+    case Comparison::kNone:
+      break;
+  }
+  return false;
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::WriteRuleLine(
+    std::string_view data_name, const std::string& alarm_id, std::string_view comparison, int level,
+    std::string_view member_text, float threshold) {
   const std::string_view threshold_text = threshold_texts_.Text(threshold);
   if (threshold_text.empty()) return false;
   char level_text[16];
   const char* level_end = std::to_chars(level_text, level_text + sizeof level_text, level).ptr;
   aikorvane::LineBuffer line;
-  line << "dataName:" << data_name << " alarmId:" << alarm_id_ << " alarmComp:" << comparison
+  line << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << comparison
        << " level:"
        << std::string_view(level_text, static_cast<std::size_t>(level_end - level_text))
        << " realvalue:" << member_text << " vs " << threshold_text;

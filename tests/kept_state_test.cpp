@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cstdio>
 #include <ctime>
 #include <sstream>
 #include <string>
@@ -203,6 +204,46 @@ TEST(KeptState, SignalTableFollowsPublishedValuesFromRoundToRound) {
   device.ai_signals_["m"] = {"4611274000170000000", "M"};
   EXPECT_EQ(round(3), (std::vector<std::string>{"461627401019=1.5", "4616274010170000000=4",
                                                 "461627401008=9"}));
+}
+
+// Mode 3 keeps each rule split into its parts: a rule whose text changes and
+// a rule added before it are split afresh.
+TEST(KeptState, AlarmRulesFollowTheirTextsFromRoundToRound) {
+  VirtualClock clock(round_support::kRoundTime);
+  Probe probe;
+  AIKorvane& device = *probe.device;
+  device.b_mode_ = 3;
+  device.value_["b"] = 2.5;
+  const std::vector<std::pair<const char*, const char*>> rounds = {
+      {"b_x", "007001,upper"},
+      {"b_x", "007001,lower"},
+      {"a_y", "07002,notequal"},
+      {"b_x", "007001"},
+  };
+  const std::vector<std::string> expected = {
+      "b 007001 upper",
+      "b 007001 lower",
+      "a 07002 notequal|b 007001 lower",
+      "a 07002 notequal|b 007001 007001",
+  };
+  CoutCapture out;
+  for (std::size_t round = 0; round < rounds.size(); ++round) {
+    device.alarm_rules_[rounds[round].first] = rounds[round].second;
+    const std::size_t before = out.Lines().size();
+    clock.Set(round_support::kRoundTime + static_cast<std::time_t>(round));
+    device.process(5000);
+    std::string got;
+    const auto lines = out.Lines();
+    for (std::size_t i = before; i < lines.size(); ++i) {
+      char name[16], id[16], word[16];
+      if (std::sscanf(lines[i].c_str(), "dataName:%15s alarmId:%15s alarmComp:%15s", name, id,
+                      word) != 3) {
+        continue;
+      }
+      got += (got.empty() ? "" : "|") + std::string(name) + " " + id + " " + word;
+    }
+    EXPECT_EQ(got, expected[round]) << "round " << round;
+  }
 }
 
 // The percentage band of a signal's report follows its last reported value
