@@ -188,6 +188,35 @@ inline bool SameText(std::string_view a, std::string_view b) {
   return n == 0 || std::memcmp(a.data(), b.data(), n) == 0;
 }
 
+// Whether `report` holds `signal`'s characters but for the 4th and the 9th,
+// which the reported id of an [AI] signal overwrites: whether it was made
+// from this signal id. Ids of up to 16 bytes are compared as two words.
+inline bool KeepsRestOf(const std::string& report, const std::string& signal) {
+  const std::size_t n = signal.size();
+  if (report.size() != n || n < 9) return false;
+  if (n > 16) {
+    return std::memcmp(report.data(), signal.data(), 3) == 0 &&
+           std::memcmp(report.data() + 4, signal.data() + 4, 4) == 0 &&
+           std::memcmp(report.data() + 9, signal.data() + 9, n - 9) == 0;
+  }
+  // The first word holds the 4th character, the last one the 9th, and the
+  // 4th as well when the id is short.
+  unsigned char head[8], tail[8];
+  std::memset(head, 0xff, sizeof head);
+  std::memset(tail, 0xff, sizeof tail);
+  head[3] = 0;
+  tail[16 - n] = 0;
+  if (n <= 11) tail[11 - n] = 0;
+  uint64_t head_mask, tail_mask, r0, r1, s0, s1;
+  std::memcpy(&head_mask, head, 8);
+  std::memcpy(&tail_mask, tail, 8);
+  std::memcpy(&r0, report.data(), 8);
+  std::memcpy(&s0, signal.data(), 8);
+  std::memcpy(&r1, report.data() + n - 8, 8);
+  std::memcpy(&s1, signal.data() + n - 8, 8);
+  return (((r0 ^ s0) & head_mask) | ((r1 ^ s1) & tail_mask)) == 0;
+}
+
 // The bounds of a percentage band around a last reported value, kept with
 // the two numbers they were computed from: a setting that did not change
 // since the last round needs no new division.
@@ -374,7 +403,6 @@ class UniDataDevice : public HostBase {
   struct AiMember {
     const void* entry = nullptr;
     const Json::Value* member = nullptr;
-    std::string signal_id;
     std::string report_id;
     PercentBand band;
   };
@@ -490,8 +518,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
                 << " is shorter than 9 characters" << std::endl;
       continue;
     }
-    if (!SameText(known.signal_id, signal_id)) {
-      known.signal_id = signal_id;
+    if (!KeepsRestOf(known.report_id, signal_id)) {
       known.report_id = signal_id;
       known.report_id[3] = '6';
       known.report_id[8] = '1';

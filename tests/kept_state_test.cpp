@@ -96,6 +96,25 @@ TEST(KeptState, ShortTextsCompareAsStrings) {
   }
 }
 
+// A reported id keeps every character of its signal id but the 4th and the
+// 9th: a difference anywhere else, or in the length, is seen.
+TEST(KeptState, ReportedIdsKnowTheirSignalIds) {
+  for (std::size_t size = 9; size <= 20; ++size) {
+    std::string signal(size, '4');
+    std::string report = signal;
+    report[3] = '6';
+    report[8] = '1';
+    EXPECT_TRUE(KeepsRestOf(report, signal)) << size;
+    EXPECT_FALSE(KeepsRestOf(report, signal + "4")) << size;
+    for (std::size_t place = 0; place < size; ++place) {
+      std::string other = signal;
+      other[place] = '7';
+      EXPECT_EQ(KeepsRestOf(report, other), place == 3 || place == 8) << size << " at " << place;
+    }
+  }
+  EXPECT_FALSE(KeepsRestOf("", "")) << "an id too short to report";
+}
+
 // Lines written in one piece carry the bytes of writing them piece by piece,
 // also past the sizes of the fixed buffers.
 TEST(KeptState, LinesInOnePieceAsPieceByPiece) {
