@@ -168,18 +168,21 @@ inline bool HasFloatForm(const Json::Value& value) {
   return IsNumber(value) || value.type() == Json::booleanValue;
 }
 
-// a == b for the short ids and keys of the tables: those of 4 to 16 bytes
-// are compared as two overlapping words, without a call of memcmp.
+// Whether a and b, both n bytes long (n from one word to two), are the same
+// but where a mask byte is 0: their first and last words are compared, each
+// under its mask. The short ids and keys of the tables need no memcmp call.
 template <typename Word>
-inline bool SameWords(const char* a, const char* b, std::size_t n) {
+inline bool SameWords(const char* a, const char* b, std::size_t n, Word head_mask = ~Word{0},
+                      Word tail_mask = ~Word{0}) {
   Word a0, a1, b0, b1;
   std::memcpy(&a0, a, sizeof(Word));
   std::memcpy(&b0, b, sizeof(Word));
   std::memcpy(&a1, a + n - sizeof(Word), sizeof(Word));
   std::memcpy(&b1, b + n - sizeof(Word), sizeof(Word));
-  return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  return (((a0 ^ b0) & head_mask) | ((a1 ^ b1) & tail_mask)) == 0;
 }
 
+// a == b, ids and keys of 4 to 16 bytes as two words.
 inline bool SameText(std::string_view a, std::string_view b) {
   const std::size_t n = a.size();
   if (n != b.size()) return false;
@@ -207,14 +210,10 @@ inline bool KeepsRestOf(const std::string& report, const std::string& signal) {
   head[3] = 0;
   tail[16 - n] = 0;
   if (n <= 11) tail[11 - n] = 0;
-  uint64_t head_mask, tail_mask, r0, r1, s0, s1;
-  std::memcpy(&head_mask, head, 8);
-  std::memcpy(&tail_mask, tail, 8);
-  std::memcpy(&r0, report.data(), 8);
-  std::memcpy(&s0, signal.data(), 8);
-  std::memcpy(&r1, report.data() + n - 8, 8);
-  std::memcpy(&s1, signal.data() + n - 8, 8);
-  return (((r0 ^ s0) & head_mask) | ((r1 ^ s1) & tail_mask)) == 0;
+  uint64_t head_mask, tail_mask;
+  std::memcpy(&head_mask, head, sizeof head_mask);
+  std::memcpy(&tail_mask, tail, sizeof tail_mask);
+  return SameWords<uint64_t>(report.data(), signal.data(), n, head_mask, tail_mask);
 }
 
 // The bounds of a percentage band around a last reported value, kept with
@@ -359,7 +358,7 @@ class UniDataDevice : public HostBase {
   void CheckAiSignals();
   void CheckAlarmRules();
   void CheckLimitTables();
-  // Writes a rule's line to std::cout in one piece when the stream is in its
+  // Writes a rule's line to std::cout in one piece, for a stream in its
   // default state (the same bytes as writing it piece by piece); false when
   // it wrote nothing.
   bool WriteRuleLine(std::string_view data_name, const std::string& alarm_id,
@@ -393,6 +392,8 @@ class UniDataDevice : public HostBase {
   // Whether `member` compares with `threshold` as the rule says, as the JSON
   // library compares it with the threshold as a real.
   static bool Holds(Comparison comparison, const Json::Value& member, float threshold);
+  template <typename Value>
+  static bool Compare(Comparison comparison, const Value& value, const Value& limit);
   aikorvane::StreamTextMemo threshold_texts_;
   // Mode 1: the [AI] entries in table order, each with the member of value_
   // it names once looked up, its reported id and its percentage band. [AI]
@@ -623,32 +624,25 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::Holds(Comparison comparison,
   // A real compares with the threshold as the library compares two reals;
   // other kinds as the library orders values of different kinds.
   if (member.type() == Json::realValue) {
-    const double value = member.asDouble();
-    const double limit = static_cast<double>(threshold);
-    switch (comparison) {
-      case Comparison::kUpper:
-        return value > limit;
-      case Comparison::kLower:
-        return value < limit;
-      case Comparison::kEqual:
-        return value == limit;
-      case Comparison::kNotEqual:
-        return !(value == limit);
-      case Comparison::kNone:
-        break;
-    }
-    return false;
+    return Compare(comparison, member.asDouble(), static_cast<double>(threshold));
   }
-  const Json::Value limit(static_cast<double>(threshold));
+  return Compare(comparison, member, Json::Value(static_cast<double>(threshold)));
+}
+
+template <typename DataT, typename HostBase, int kRecordCode>
+template <typename Value>
+bool UniDataDevice<DataT, HostBase, kRecordCode>::Compare(Comparison comparison, const Value& value,
+                                                          const Value& limit) {
+  // The library's != is the negation of its ==.
   switch (comparison) {
     case Comparison::kUpper:
-      return member > limit;
+      return value > limit;
     case Comparison::kLower:
-      return member < limit;
+      return value < limit;
     case Comparison::kEqual:
-      return member == limit;
+      return value == limit;
     case Comparison::kNotEqual:
-      return member != limit;
+      return !(value == limit);
     case Comparison::kNone:
       break;
   }
