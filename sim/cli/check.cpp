@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sim/cli/check_output.h"
 #include "sim/cli/findings.h"
 #include "sim/cli/replay.h"
 #include "sim/cli/session.h"
@@ -28,22 +29,8 @@ struct CheckOptions {
   std::string format = "text";
   bool strict = false;
   bool verbose = false;
-};
-
-struct SiteReport {
-  std::string site;
-  bool accepted = false;
-  std::string profile;  // as the device named it; empty when none
-  std::string refusal;
-  std::vector<Finding> findings;
-  std::vector<std::string> diagnostics;
-
-  bool Has(const std::string& severity) const {
-    for (const Finding& finding : findings) {
-      if (finding.severity == severity) return true;
-    }
-    return false;
-  }
+  std::string min_severity = "note";
+  bool list_codes = false;
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -60,26 +47,91 @@ class Checker {
   Checker(Host& host, unsigned long long data_id, std::shared_ptr<EventLog> log)
       : host_(host), data_id_(data_id), log_(std::move(log)), start_(fs::current_path()) {}
 
-  SiteReport Check(const std::string& name, const fs::path& settings_path,
-                   const fs::path& workdir) {
+  // Never throws: whatever fails for one site becomes an error finding of
+  // that site, so one bad site never stops the others.
+  // shown_file and shown_workdir name the settings file and the working
+  // directory as the user would, for the places of the findings.
+  SiteReport Check(const std::string& name, const fs::path& settings_path, const fs::path& workdir,
+                   const std::string& shown_file, const std::string& shown_workdir) {
     SiteReport report;
     report.site = name;
-    errno = 0;
-    std::ifstream in(settings_path, std::ios::binary);
-    if (!in || fs::is_directory(settings_path)) {
-      const std::string why = fs::is_directory(settings_path) ? "it is a folder"
-                              : errno != 0                    ? std::strerror(errno)
-                                                              : "cannot open";
-      report.findings.push_back(SettingsFileFinding(settings_path.string(), why, false));
-      report.refusal = report.findings.back().message;
-      return report;
+    ConfiguredSite site;
+    site.settings_file = shown_file;
+    site.shown_workdir = shown_workdir;
+    site.workdir = workdir;
+    try {
+      CheckSite(report, site, settings_path);
+    } catch (const std::exception& thrown) {
+      Unfinished(report, shown_file, thrown.what());
+    } catch (...) {
+      Unfinished(report, shown_file, "an exception of unknown type");
     }
-    Json::Value settings;
+    return report;
+  }
+
+ private:
+  // Returns to the folder the check started in, also on the way out of an
+  // exception, so that the next site's relative paths still hold.
+  class Return {
+   public:
+    explicit Return(const fs::path& to) : to_(to) {}
+    ~Return() {
+      if (!to_.empty() && chdir(to_.c_str()) != 0) {
+        std::cerr << "aikorvane-sim: cannot return to " << to_.string() << ": "
+                  << std::strerror(errno) << std::endl;
+      }
+    }
+    Return(const Return&) = delete;
+    Return& operator=(const Return&) = delete;
+
+   private:
+    fs::path to_;
+  };
+
+  static void Unfinished(SiteReport& report, const std::string& shown_file,
+                         const std::string& why) {
+    report.accepted = false;
+    report.findings.push_back(
+        SettingsFileFinding(shown_file, "the check could not finish: " + why, false));
+    report.refusal = report.findings.back().message;
+  }
+
+  void CheckSite(SiteReport& report, ConfiguredSite& site, const fs::path& settings_path) {
+    const std::string& shown = site.settings_file;
+    std::error_code failure;
+    const bool folder = fs::is_directory(settings_path, failure);
+    errno = 0;
+    std::ifstream in;
+    if (!folder && !failure) in.open(settings_path, std::ios::binary);
+    std::ostringstream bytes;
+    if (in) bytes << in.rdbuf();
+    if (folder || failure || !in || in.bad()) {
+      const std::string why = folder       ? "it is a folder"
+                              : failure    ? failure.message()
+                              : errno != 0 ? std::strerror(errno)
+                                           : "cannot open";
+      report.findings.push_back(SettingsFileFinding(shown, why, false));
+      report.refusal = report.findings.back().message;
+      return;
+    }
+    site.settings_text = bytes.str();
+    const std::string& text = site.settings_text;
+    Json::Value& settings = site.settings;
     std::string reader_error;
-    if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &settings, &reader_error)) {
-      report.findings.push_back(SettingsFileFinding(settings_path.string(), reader_error, true));
-      report.refusal = report.findings.back().place + ": " + report.findings.back().message;
-      return report;
+    bool parsed = false;
+    try {
+      const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+      parsed = reader->parse(text.data(), text.data() + text.size(), &settings, &reader_error);
+    } catch (const std::exception& thrown) {
+      // The reader throws, instead of reporting, on nesting past its limit.
+      reader_error = std::string(thrown.what()).find("stackLimit") != std::string::npos
+                         ? "values nested deeper than the JSON reader's limit of 1000 levels"
+                         : thrown.what();
+    }
+    if (!parsed) {
+      report.findings.push_back(SettingsFileFinding(shown, reader_error, true));
+      report.refusal = report.findings.back().message;
+      return;
     }
 
     std::string factory_error;
@@ -87,15 +139,13 @@ class Checker {
         host_.NewDevice(static_cast<unsigned int>(data_id_), settings, log_, factory_error);
     if (!device) throw std::runtime_error(factory_error);
 
-    ConfiguredSite site;
-    site.settings = settings;
-    site.workdir = workdir;
+    const fs::path& workdir = site.workdir;
+    Return back(start_);
     if (chdir(workdir.c_str()) != 0) {
       report.findings.push_back(SettingsFileFinding(
-          settings_path.string(),
-          "cannot work in " + workdir.string() + ": " + std::strerror(errno), false));
+          shown, "cannot work in " + workdir.string() + ": " + std::strerror(errno), false));
       report.refusal = report.findings.back().message;
-      return report;
+      return;
     }
     std::vector<std::string> uncaptured;
     {
@@ -114,9 +164,6 @@ class Checker {
       }
     }
     for (const std::string& line : uncaptured) std::cout << line << '\n';
-    if (chdir(start_.c_str()) != 0) {
-      throw std::runtime_error("cannot return to " + start_.string() + ": " + std::strerror(errno));
-    }
     // The framework keeps a complaint exactly when its own step refused.
     site.threw = !site.accepted && sim::LastSettingsError(*device).empty();
     std::string why;
@@ -127,10 +174,8 @@ class Checker {
     report.refusal = site.refusal;
     report.profile = ChosenProfile(report.diagnostics);
     report.findings = FindingsOf(site);
-    return report;
   }
 
- private:
   Host& host_;
   unsigned long long data_id_;
   std::shared_ptr<EventLog> log_;
@@ -151,40 +196,21 @@ std::string LoadForInspection(Host& host, const std::string& given, const fs::pa
   return {};
 }
 
-void WriteText(const SiteReport& report, bool verbose, std::ostream& out) {
-  if (verbose) {
-    for (const std::string& line : report.diagnostics) {
-      out << report.site << ": device: " << line << '\n';
-    }
-  }
-  for (const Finding& finding : report.findings) {
-    out << report.site << ": " << finding.severity << ' ' << finding.code << ' ' << finding.place
-        << ": " << finding.message << '\n';
-  }
-}
-
-Json::Value ToJson(const SiteReport& report, bool verbose) {
-  Json::Value site(Json::objectValue);
-  site["site"] = report.site;
-  site["accepted"] = report.accepted;
-  site["profile"] = report.profile.empty() ? Json::Value() : Json::Value(report.profile);
-  Json::Value& findings = site["findings"] = Json::Value(Json::arrayValue);
-  for (const Finding& finding : report.findings) {
-    Json::Value entry(Json::objectValue);
-    entry["severity"] = finding.severity;
-    entry["code"] = finding.code;
-    entry["place"] = finding.place;
-    entry["message"] = finding.message;
-    findings.append(entry);
-  }
-  if (verbose) {
-    Json::Value& lines = site["diagnostics"] = Json::Value(Json::arrayValue);
-    for (const std::string& line : report.diagnostics) lines.append(line);
-  }
-  return site;
+// A folder as the user named it, without trailing slashes ("" stays "").
+std::string Folder(std::string name) {
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  return name;
 }
 
 int RunCheck(const CheckOptions& options) {
+  if (options.list_codes) {
+    WriteCodes(std::cout);
+    std::cout.flush();
+    return 0;
+  }
+  if (options.sites.empty()) return Fail("check: give at least one SITE (or --list-codes)", 2);
+  Severity least = Severity::kNote;
+  ParseSeverity(options.min_severity, least);
   UseUtcUnlessZoneSet();
   const fs::path start = fs::current_path();
   const fs::path workdir = Absolute(options.workdir, start);
@@ -206,23 +232,29 @@ int RunCheck(const CheckOptions& options) {
     fs::path path = Absolute(name, start);
     if (!path.has_filename()) path = path.parent_path();
     SiteReport report;
-    if (fs::is_directory(path)) {
-      report = checker.Check(name, path / "settings.json", path);
+    std::error_code failure;
+    if (fs::is_directory(path, failure)) {
+      const std::string folder = Folder(name);
+      report = checker.Check(name, path / "settings.json", path,
+                             (folder == "/" ? "" : folder) + "/settings.json", folder);
     } else {
-      report = checker.Check(name, path, workdir.empty() ? path.parent_path() : workdir);
+      const std::string shown_workdir =
+          options.workdir.empty() ? fs::path(name).parent_path().string() : Folder(options.workdir);
+      report = checker.Check(name, path, workdir.empty() ? path.parent_path() : workdir, name,
+                             shown_workdir);
     }
     if (!report.accepted) {
       ++refused;
-    } else if (report.Has("warning")) {
+    } else if (report.Has(Severity::kWarning)) {
       ++warnings;
       strict_failure = strict_failure || options.strict;
     } else {
       ++clean;
     }
     if (json) {
-      sites.append(ToJson(report, options.verbose));
+      sites.append(ToJson(report, options.verbose, least));
     } else {
-      WriteText(report, options.verbose, std::cout);
+      WriteText(report, options.verbose, least, std::cout);
     }
   }
   const int count = static_cast<int>(options.sites.size());
@@ -255,15 +287,14 @@ void AddCheckCommand(CLI::App& app, Action& action) {
       "plug-in built with this aikorvane-sim for each SITE (running InitSetting as the replay "
       "does, no rounds), inspects what the configured device holds, and reports the settings "
       "that are accepted but will misbehave in the field. A plug-in built from other sources "
-      "is refused. Output: one line per finding, SITE: severity code PLACE: message, then a "
-      "summary line. Exit status: 0 when every site is accepted, 1 when a site is refused "
+      "is refused. Output: one finding per line (long messages go on over indented lines), "
+      "FILE:LINE:COL: severity code PLACE: message (the site's name where no file is known), "
+      "then a summary line. Exit status: 0 when every site is accepted, 1 when a site is refused "
       "(with --strict also when one has a warning), 2 for usage errors or an unusable "
       "plug-in.");
-  check
-      ->add_option("SITE", options->sites,
-                   "a settings JSON file, or a folder holding settings.json (that folder is "
-                   "then the site's working directory, where its ini/ profiles are found)")
-      ->required();
+  check->add_option("SITE", options->sites,
+                    "a settings JSON file, or a folder holding settings.json (that folder is "
+                    "then the site's working directory, where its ini/ profiles are found)");
   check->add_option("--workdir", options->workdir,
                     "working directory of the sites given as files; profiles are found under "
                     "DIR/ini/ (default: the file's folder)");
@@ -281,6 +312,14 @@ void AddCheckCommand(CLI::App& app, Action& action) {
   check->add_flag("--strict", options->strict, "exit with status 1 also when a site has a warning");
   check->add_flag("-v,--verbose", options->verbose,
                   "also show the device's own diagnostic lines of each site");
+  check
+      ->add_option("--min-severity", options->min_severity,
+                   "note (default), warning or error: leave out findings below it (the summary "
+                   "and the exit status still count every finding)")
+      ->check(CLI::IsMember({"note", "warning", "error"}));
+  check->add_flag("--list-codes", options->list_codes,
+                  "print every finding code with its severity, summary and section of "
+                  "docs/configuration.md, and exit");
   check->callback([&action, options] { action = [options] { return RunCheck(*options); }; });
 }
 
@@ -291,8 +330,9 @@ int CheckOneSite(const fs::path& settings, const fs::path& workdir, const std::s
   const std::string error = LoadForInspection(host, plugin, fs::current_path());
   if (!error.empty()) return Fail(error);
   Checker checker(host, data_id, log);
-  const SiteReport report = checker.Check(settings.string(), settings, workdir);
-  WriteText(report, false, out);
+  const SiteReport report =
+      checker.Check(settings.string(), settings, workdir, settings.string(), workdir.string());
+  WriteText(report, false, Severity::kNote, out);
   out << (report.accepted ? "settings accepted: " : "settings refused: ") << settings.string();
   if (!report.accepted) out << ": " << report.refusal;
   out << std::endl;

@@ -1,0 +1,72 @@
+#pragma once
+
+// What the device reads from its settings object and its profiles: the keys
+// with how each is parsed, the limit families of a mode 5 record, the profile
+// suffixes and the diagnostic lines that name the profile search. Data only,
+// compiled by the device and by the simulator's check, so that the check
+// cannot drift from the device.
+
+namespace aikorvane::config {
+
+inline constexpr char kAppSetting[] = "appSetting";
+inline constexpr char kThresholdSetting[] = "thresholdSetting";
+inline constexpr char kOperatingMode[] = "b_mode";
+
+enum class KeyParse { kInteger, kReal };  // atoi, sscanf "%f"
+struct SettingKey {
+  const char* name;
+  KeyParse parse;
+};
+
+// The keys of "appSetting" that the device itself reads, in its reading order.
+inline constexpr SettingKey kChannelKeys[] = {
+    {"current_mode", KeyParse::kInteger},
+    {"real_value", KeyParse::kInteger},
+    {"ai_index", KeyParse::kInteger},
+    {"min", KeyParse::kReal},
+    {"max", KeyParse::kReal},
+    {"discharge_v", KeyParse::kReal},
+    {"discharge_v_end", KeyParse::kReal},
+    {"discharge_v_diff", KeyParse::kReal},
+    {"max_v", KeyParse::kInteger},
+    {"y1", KeyParse::kReal},
+    {"x1", KeyParse::kReal},
+    {"y2", KeyParse::kReal},
+    {"x2", KeyParse::kReal},
+    {"y3", KeyParse::kReal},
+    {"x3", KeyParse::kReal},
+    {"y4", KeyParse::kReal},
+    {"x4", KeyParse::kReal},
+    {"mode", KeyParse::kInteger},
+};
+// A calibration coordinate of this magnitude or less counts as unset.
+inline constexpr double kUnsetCoordinate = 0.001;
+
+// Mode 3 records: the signal name, then the parts of the report prefix.
+inline constexpr char kSignalName[] = "SignalName";
+inline constexpr const char* kAlarmPrefixParts[] = {"NMAlarmID", "ID", "SignalNumber"};
+
+// Mode 5 records: "ID" and "SignalName", then four limit families.
+inline constexpr char kRecordId[] = "ID";
+struct LimitFamily {
+  const char* limit;
+  const char* recovery;
+  const char* level;
+  const char* suffix;  // appended to the record's id to make the alarm id
+  bool upper;
+};
+inline constexpr LimitFamily kLimitFamilies[] = {
+    {"UpValue", "UpReconverValue", "UpAlarmLevel", "001", true},
+    {"Up2Value", "Up2ReconverValue", "Up2AlarmLevel", "002", true},
+    {"LowValue", "LowReconverValue", "LowAlarmLevel", "003", false},
+    {"Low2Value", "Low2ReconverValue", "Low2AlarmLevel", "004", false},
+};
+
+// Profiles and the lines that tell the search.
+inline constexpr char kIniSuffix[] = ".ini";
+inline constexpr char kYamlSuffix[] = ".yaml";
+inline constexpr char kTestedLine[] = "test ini/yaml:";
+inline constexpr char kChosenLine[] = "parse ini/yaml filename:";
+inline constexpr char kRefusedSegmentLine[] = "AIKorvane::InitSetting calibration segment ";
+
+}  // namespace aikorvane::config
