@@ -22,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testing_support::ParseJson;
 using testing_support::ScratchDir;
 
@@ -34,15 +35,44 @@ SimRun Sim(const std::string& arguments) { return testing_support::RunSim(argume
 
 std::string Site(const std::string& code) { return "'" + (kFixtures / code).string() + "'"; }
 
-// Code -> severity column of the table of codes in docs/configuration.md.
-std::map<std::string, std::string> DocumentedCodes() {
+// Code -> severity column of the table of codes in docs/configuration.md;
+// each row opens with the anchor that --list-codes names.
+std::map<std::string, std::string> DocumentedCodes(
+    std::map<std::string, std::string>* anchors = nullptr) {
   const std::string docs = ReadFile(fs::path(AIKORVANE_SOURCE_DOCS) / "configuration.md");
   std::map<std::string, std::string> codes;
-  const std::regex row(R"(\n\| `([a-z-]+)` \| ([^|]+) \|)");
+  const std::regex row(R"re(\n\| <a id="([a-z-]+)"></a>`([a-z-]+)` \| ([^|]+) \|)re");
   for (std::sregex_iterator it(docs.begin(), docs.end(), row), end; it != end; ++it) {
-    codes[(*it)[1]] = (*it)[2];
+    codes[(*it)[2]] = (*it)[3];
+    if (anchors != nullptr) (*anchors)[(*it)[2]] = (*it)[1];
   }
   return codes;
+}
+
+// The registry as check --list-codes prints it: code, severity, then the
+// summary ending in "(configuration.md#ANCHOR)".
+TEST(Check, ListedCodesAreTheDocumentedOnes) {
+  const SimRun run = Sim("check --list-codes");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::map<std::string, std::string> anchors;
+  const auto documented = DocumentedCodes(&anchors);
+  const std::regex line(R"(([a-z-]+) +([a-z/]+) +.+ \(configuration\.md#([a-z-]+)\))");
+  std::set<std::string> listed;
+  std::istringstream lines(run.out);
+  for (std::string text; std::getline(lines, text);) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(text, match, line)) << text;
+    const std::string code = match[1];
+    listed.insert(code);
+    ASSERT_TRUE(documented.count(code)) << code;
+    // "warning/note" in the list, "warning / note" or "note (...) / warning (...)" in the docs.
+    std::istringstream severities(match[2].str());
+    for (std::string severity; std::getline(severities, severity, '/');) {
+      EXPECT_THAT(documented.at(code), HasSubstr(severity)) << code;
+    }
+    EXPECT_EQ(match[3].str(), anchors.at(code));
+  }
+  EXPECT_EQ(listed.size(), documented.size());
 }
 
 TEST(Check, EveryFixtureYieldsItsCodeWithTheDocumentedSeverity) {
@@ -88,7 +118,7 @@ TEST(Check, EveryFixtureYieldsItsCodeWithTheDocumentedSeverity) {
 
 TEST(Check, EveryDocumentedCodeHasAFixture) {
   const auto documented = DocumentedCodes();
-  EXPECT_GE(documented.size(), 21u);
+  EXPECT_GE(documented.size(), 31u);
   for (const auto& [code, severity] : documented) {
     EXPECT_TRUE(fs::is_directory(kFixtures / code)) << code;
   }
@@ -120,10 +150,38 @@ TEST(Check, ExitStatusTextOutputAndSyntaxPlace) {
   EXPECT_TRUE(document["sites"][1]["accepted"].asBool());
   EXPECT_EQ(document["summary"]["clean"].asInt(), 1);
 
+  // Settings that are no object: the device takes them as one without
+  // members, and check and replay both say so and go on.
+  run = Sim("check " + Site("no-app-setting.top-level-array"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.out, HasSubstr("warning no-app-setting /appSetting:\n    the settings are no "
+                                 "JSON object"));
+  scratch.Write("one.trace", "ai 1 48\n20001\n");
+  run = Sim("--no-receiver --settings " + Site("no-app-setting.top-level-array/settings.json") +
+            " one.trace");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("are no JSON object: the device reads none of its keys"));
+
+  // --min-severity leaves out what is below it; the summary counts everything.
+  run = Sim("check --min-severity warning " + Site("discharge-off") + " " + Site("unknown-key"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.out, Not(HasSubstr(" note ")));
+  EXPECT_THAT(run.out, HasSubstr("warning unknown-key"));
+  EXPECT_THAT(run.out, HasSubstr("2 sites: 1 clean, 1 with warnings, 0 refused\n"));
+  // Text lines stay readable: long messages wrap onto indented lines.
+  run = Sim("check " + Site("profile-missing"));
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("    ", 0) == 0) {
+      EXPECT_LE(line.size(), 100u) << line;
+    }
+  }
+
   // A plain file with --workdir finds its profiles there.
   run = Sim("check --workdir " + Site("ai-id-too-short") + " " +
             Site("ai-id-too-short/settings.json"));
-  EXPECT_THAT(run.out, HasSubstr("warning ai-id-too-short ./ini/unicom/aikorvane.ini [AI] "));
+  EXPECT_THAT(run.out, HasSubstr("/ai-id-too-short/ini/unicom/aikorvane.ini:2:1: warning "
+                                 "ai-id-too-short ./ini/unicom/aikorvane.ini [AI] "));
 
   for (const std::string& usage :
        {std::string("check"), std::string("check --format xml x"),
@@ -152,6 +210,10 @@ TEST(Check, FindingsSayWhatTheDeviceDoes) {
        "1010"},
       // Threshold 0 of a too-high row: raised at 1 V.
       {"alarm-threshold-zero", "1", "CheckThresholdBool", "110610040010", "1"},
+      // The later "discharge_v" (45) counts: no start at 47, a start at 44.
+      {"duplicate-key", "47 44", "http", "", "1"},
+      // "battery" (upper 50), not "alpha" (upper 60) that follows it in the file.
+      {"limit-record-duplicate-signal", "5.5", "CheckThresholdBool", "130610010001", "1"},
   };
   for (const auto& c : cases) {
     std::string trace = "clock 2024-06-01 08:00:00\n";

@@ -34,9 +34,12 @@ bool ReadSettingsFile(const std::string& path, Json::Value& settings, std::strin
     }
     return false;
   }
+  // The device takes settings that are no object as an object without
+  // members (it keeps its settings), so the replay hands them on as well.
   if (!settings.isObject()) {
-    error = "cannot read settings " + path + ": not a JSON object";
-    return false;
+    std::cerr << "aikorvane-sim: settings " << path
+              << " are no JSON object: the device reads none of its keys and keeps its settings"
+              << std::endl;
   }
   return true;
 }

@@ -92,14 +92,15 @@ void ReportPeriods(Context& c) {
     }
     if (!stretched) continue;
     c.Add(CodeId::kPeriodQuantised, Pointer({sim::kHostSetting, "aoReport", id, "periodMinutes"}),
-          "a period of " + Number(minutes) + " minutes (" + Number(minutes * 60.0) +
+          "a period of " + Number(minutes) + (minutes == 1 ? " minute (" : " minutes (") +
+              Number(minutes * 60.0) +
               " s): the device adds it to the last report time in single precision, where "
               "present-day times step by 128 s, so the period report of " +
               id + " comes first " +
               (earliest == latest ? std::to_string(earliest)
                                   : std::to_string(earliest) + " to " + std::to_string(latest)) +
-              " s after the last report, not " + Number(minutes * 60.0 + 1) +
-              " s; count on that delay");
+              " s after the last report (it depends on the report's time), not " +
+              Number(minutes * 60.0 + 1) + " s; count on that spread");
   }
 }
 

@@ -71,14 +71,17 @@ void Duplicates(Context& c, const Sources& sources) {
         }
         limits.push_back(limit);
       }
+      const bool two = records.size() == 2;
+      std::vector<std::string> family_names;
+      for (const int f : families) family_names.emplace_back(kFamilyNames[f]);
       c.Add(CodeId::kLimitRecordDuplicateSignal,
             Pointer({config::kThresholdSetting, records.back()}),
-            "records " + List(names) + " all set the " +
-                (families.size() > 1 ? "limits " : "limit ") + List(limits) + " of signal " +
-                Quoted(signal) +
+            "records " + List(names) + (two ? " both" : " all") + " set the " + List(family_names) +
+                (families.size() > 1 ? " limits" : " limit") + " of signal " + Quoted(signal) +
                 ": the device reads the records in the order of their names (byte by byte), "
-                "not in file order, so " +
-                Quoted(records.back()) + " wins; keep one record per signal and limit");
+                "not in file order, and the last one read wins: " +
+                Quoted(records.back()) + " (" + List(limits) +
+                "); keep one record per signal and limit");
     }
   }
 }

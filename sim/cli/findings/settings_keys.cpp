@@ -51,11 +51,10 @@ config::KeyParse ParseOf(const std::string& key) {
 
 void NoAppSetting(Context& c) {
   const Json::Value& settings = c.site.settings;
-  std::string what = !settings.isObject()
-                         ? "the settings are no JSON object: the device reads them as an object "
-                           "without members"
-                     : c.app.isNull() ? "there is no \"appSetting\""
-                                      : "\"appSetting\" is no JSON object";
+  std::string what = !settings.isObject() ? "the settings are no JSON object (the device reads "
+                                            "them as an object without members)"
+                     : c.app.isNull()     ? "there is no \"appSetting\""
+                                          : "\"appSetting\" is no JSON object";
   if (settings.isObject()) {
     for (const std::string& name : settings.getMemberNames()) {
       if (name != config::kAppSetting && Distance(name, config::kAppSetting) <= 2) {
