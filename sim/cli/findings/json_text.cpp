@@ -1,10 +1,13 @@
 // The settings file as text: what the host's JSON reader cannot read, keys it
 // reads twice, and what it accepts that strict JSON tools refuse.
 
+#include <json/reader.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "sim/cli/findings/families.h"
 
@@ -183,10 +186,30 @@ std::string Shown(const Json::Value& value) {
   return value.asString();
 }
 
+// Whether the JSON library's reader, with one of its settings changed from
+// the host's, refuses the text.
+bool RefusedWith(const std::string& text, const char* setting, bool value) {
+  Json::CharReaderBuilder builder;
+  builder[setting] = value;
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value ignored;
+  std::string errors;
+  return !reader->parse(text.data(), text.data() + text.size(), &ignored, &errors);
+}
+
 }  // namespace
 
+// The library's own reader decides whether there is a duplicate key, a
+// comment or a trailing comma; the scan only finds where.
 void JsonText(Context& c) {
-  const Scan scan = ScanText(c.site.settings_text);
+  const std::string& text = c.site.settings_text;
+  const bool duplicates = RefusedWith(text, "rejectDupKeys", true);
+  const bool lenient =
+      RefusedWith(text, "allowComments", false) || RefusedWith(text, "allowTrailingCommas", false);
+  if (!duplicates && !lenient) return;
+  Scan scan = ScanText(text);
+  if (!duplicates) scan.duplicates.clear();
+  if (!lenient) scan.first_lenient = std::string::npos;
   for (const Duplicate& duplicate : scan.duplicates) {
     // Inside an object that a later key of the same name replaced, nothing
     // reaches the device: that outer key is the finding.
