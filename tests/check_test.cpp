@@ -190,6 +190,56 @@ TEST(Check, ExitStatusTextOutputAndSyntaxPlace) {
   }
 }
 
+// Where the text of the settings says one thing and the reader hands the
+// device another: each case's duplicate-key and json-lenient findings, as
+// "code place line" joined by "; ".
+TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
+  ScratchDir scratch;
+  const struct {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      // Inside an object that a later one of the same name replaces, nothing
+      // reaches the device: only the outer key is said.
+      {"{\"appSetting\": {\"b_mode\": 2, \"b_mode\": 3},\n \"appSetting\": {\"b_mode\": 2}}",
+       "duplicate-key /appSetting 1"},
+      // Keys compare as the reader decodes them.
+      {"{\"appSetting\": {\"b_mode\": 2,\n \"b_m\\u006fde\": 2}}",
+       "duplicate-key /appSetting/b_mode 1"},
+      {"{\"appSetting\": {\"b_mode\": 2},\n \"thresholdSetting\": [{\"a\": 1}, {\"a\": 1, \"a\": "
+       "2}]}",
+       "duplicate-key /thresholdSetting/1/a 2"},
+      // Comment markers and commas inside strings are text.
+      {"{\"appSetting\": {\"b_mode\": 2, \"url\": \"http://x/*, }\"}}", ""},
+      {"{\"appSetting\": {\"b_mode\": 2}\n /* north hall */ }", "json-lenient  2"},
+      {"{\"appSetting\": {\"b_mode\": [2,]}}", "json-lenient  1"},
+  };
+  std::string sites;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    scratch.Write("site-" + std::to_string(i) + "/settings.json", cases[i].text);
+    sites += " site-" + std::to_string(i);
+  }
+  const SimRun run = Sim("check --format json" + sites);
+  const Json::Value document = ParseJson(run.out);
+  ASSERT_EQ(document["sites"].size(), std::size(cases)) << run.out;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    std::string seen;
+    for (const Json::Value& finding : document["sites"][static_cast<int>(i)]["findings"]) {
+      const std::string code = finding["code"].asString();
+      if (code != "duplicate-key" && code != "json-lenient") continue;
+      if (!seen.empty()) seen += "; ";
+      seen += code + " " + (code == "json-lenient" ? "" : finding["place"].asString()) + " " +
+              std::to_string(finding["line"].asInt());
+    }
+    EXPECT_EQ(seen, cases[i].expected) << cases[i].text;
+  }
+  // Bytes that are no UTF-8 never make the document invalid.
+  scratch.Write("bytes/settings.json", "{\"appSetting\": {\"b_mode\": 2, \"\xff\xfe\": 1}}");
+  const SimRun bytes = Sim("check --format json bytes");
+  EXPECT_THAT(bytes.out, HasSubstr("\"place\":\"/appSetting/\xEF\xBF\xBD\xEF\xBF\xBD\""));
+  EXPECT_EQ(bytes.out.find('\xff'), std::string::npos);
+}
+
 // The findings describe the device: replaying a few rounds through the
 // fixture's settings shows what the finding says will happen.
 TEST(Check, FindingsSayWhatTheDeviceDoes) {

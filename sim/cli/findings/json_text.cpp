@@ -52,17 +52,15 @@ bool RefusedWith(const std::string& text, const char* setting, bool value) {
 
 }  // namespace
 
-// The library's own reader decides whether there is a duplicate key, a
-// comment or a trailing comma; the scan only finds where.
+// The library's own reader decides whether a key repeats; the scan only
+// finds where. Comments and trailing commas come from the scan alone: the
+// library's reader takes a comment after a value even with comments off.
 void JsonText(Context& c) {
   const std::string& text = c.site.settings_text;
-  const bool duplicates = RefusedWith(text, "rejectDupKeys", true);
-  const bool lenient =
-      RefusedWith(text, "allowComments", false) || RefusedWith(text, "allowTrailingCommas", false);
-  if (!duplicates && !lenient) return;
   Scan scan = ScanText(text);
-  if (!duplicates) scan.duplicates.clear();
-  if (!lenient) scan.first_lenient = std::string::npos;
+  if (!scan.duplicates.empty() && !RefusedWith(text, "rejectDupKeys", true)) {
+    scan.duplicates.clear();
+  }
   for (const Duplicate& duplicate : scan.duplicates) {
     // Inside an object that a later key of the same name replaced, nothing
     // reaches the device: that outer key is the finding.
