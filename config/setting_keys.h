@@ -18,26 +18,45 @@ struct SettingKey {
   KeyParse parse;
 };
 
-// The keys of "appSetting" that the device itself reads, in its reading order.
+// The keys of "appSetting" that the device itself reads, and in its reading
+// order the table of them with how each is parsed.
+inline constexpr char kCurrentMode[] = "current_mode";
+inline constexpr char kRealValue[] = "real_value";
+inline constexpr char kAiIndex[] = "ai_index";
+inline constexpr char kMin[] = "min";
+inline constexpr char kMax[] = "max";
+inline constexpr char kDischargeV[] = "discharge_v";
+inline constexpr char kDischargeVEnd[] = "discharge_v_end";
+inline constexpr char kDischargeVDiff[] = "discharge_v_diff";
+inline constexpr char kMaxV[] = "max_v";
+inline constexpr char kY1[] = "y1";
+inline constexpr char kX1[] = "x1";
+inline constexpr char kY2[] = "y2";
+inline constexpr char kX2[] = "x2";
+inline constexpr char kY3[] = "y3";
+inline constexpr char kX3[] = "x3";
+inline constexpr char kY4[] = "y4";
+inline constexpr char kX4[] = "x4";
+inline constexpr char kConversionMode[] = "mode";
 inline constexpr SettingKey kChannelKeys[] = {
-    {"current_mode", KeyParse::kInteger},
-    {"real_value", KeyParse::kInteger},
-    {"ai_index", KeyParse::kInteger},
-    {"min", KeyParse::kReal},
-    {"max", KeyParse::kReal},
-    {"discharge_v", KeyParse::kReal},
-    {"discharge_v_end", KeyParse::kReal},
-    {"discharge_v_diff", KeyParse::kReal},
-    {"max_v", KeyParse::kInteger},
-    {"y1", KeyParse::kReal},
-    {"x1", KeyParse::kReal},
-    {"y2", KeyParse::kReal},
-    {"x2", KeyParse::kReal},
-    {"y3", KeyParse::kReal},
-    {"x3", KeyParse::kReal},
-    {"y4", KeyParse::kReal},
-    {"x4", KeyParse::kReal},
-    {"mode", KeyParse::kInteger},
+    {kCurrentMode, KeyParse::kInteger},
+    {kRealValue, KeyParse::kInteger},
+    {kAiIndex, KeyParse::kInteger},
+    {kMin, KeyParse::kReal},
+    {kMax, KeyParse::kReal},
+    {kDischargeV, KeyParse::kReal},
+    {kDischargeVEnd, KeyParse::kReal},
+    {kDischargeVDiff, KeyParse::kReal},
+    {kMaxV, KeyParse::kInteger},
+    {kY1, KeyParse::kReal},
+    {kX1, KeyParse::kReal},
+    {kY2, KeyParse::kReal},
+    {kX2, KeyParse::kReal},
+    {kY3, KeyParse::kReal},
+    {kX3, KeyParse::kReal},
+    {kY4, KeyParse::kReal},
+    {kX4, KeyParse::kReal},
+    {kConversionMode, KeyParse::kInteger},
 };
 // A calibration coordinate of this magnitude or less counts as unset.
 inline constexpr double kUnsetCoordinate = 0.001;
