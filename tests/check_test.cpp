@@ -52,6 +52,7 @@ std::map<std::string, std::string> DocumentedCodes(
 // The registry as check --list-codes prints it: code, severity, then the
 // summary ending in "(configuration.md#ANCHOR)".
 TEST(Check, ListedCodesAreTheDocumentedOnes) {
+  ScratchDir scratch;
   const SimRun run = Sim("check --list-codes");
   ASSERT_EQ(run.status, 0) << run.err;
   std::map<std::string, std::string> anchors;
