@@ -7,9 +7,12 @@
 #include <iostream>
 
 #include "config/device_settings.h"
+#include "config/setting_keys.h"
 #include "plugin/aikorvane.h"
 
 namespace {
+
+namespace keys = aikorvane::config;
 
 // Values are read through their text form, so 47.5 and "47.5" are the same.
 // An absent or null key leaves the member as it is.
@@ -36,7 +39,7 @@ void ReadFloat(const Json::Value& app, const char* key, float& member) {
   if (TextOf(app, key, text)) ParseFloat(text, member);
 }
 
-bool Qualifies(float coordinate) { return std::fabs(coordinate) > 0.001; }
+bool Qualifies(float coordinate) { return std::fabs(coordinate) > keys::kUnsetCoordinate; }
 
 // Recomputes one calibration segment from its two points when all four
 // coordinates are set. Two points at the same x define no line: the segment
@@ -45,8 +48,8 @@ void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& s
                     float& intercept) {
   if (!Qualifies(ya) || !Qualifies(xa) || !Qualifies(yb) || !Qualifies(xb)) return;
   if (xa == xb) {
-    std::cout << "AIKorvane::InitSetting calibration segment " << number
-              << " refused: both points have x " << xa << std::endl;
+    std::cout << keys::kRefusedSegmentLine << number << " refused: both points have x " << xa
+              << std::endl;
     return;
   }
   slope = (yb - ya) / (xb - xa);
@@ -56,33 +59,33 @@ void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& s
 }  // namespace
 
 bool AIKorvane::InitSetting(const Json::Value& settings) {
-  const Json::Value& app = aikorvane::config::SettingsMember(settings, "appSetting");
+  const Json::Value& app = aikorvane::config::SettingsMember(settings, keys::kAppSetting);
   if (!app.isNull() && app.isObject()) {
     std::string text;
-    if (TextOf(app, "current_mode", text)) is_current_mode_ = std::atoi(text.c_str()) != 0;
-    ReadInt(app, "real_value", real_value_);
-    ReadInt(app, "ai_index", ai_index_);
-    ReadFloat(app, "min", min_);
-    ReadFloat(app, "max", max_);
-    if (TextOf(app, "discharge_v", text)) {
+    if (TextOf(app, keys::kCurrentMode, text)) is_current_mode_ = std::atoi(text.c_str()) != 0;
+    ReadInt(app, keys::kRealValue, real_value_);
+    ReadInt(app, keys::kAiIndex, ai_index_);
+    ReadFloat(app, keys::kMin, min_);
+    ReadFloat(app, keys::kMax, max_);
+    if (TextOf(app, keys::kDischargeV, text)) {
       ParseFloat(text, discharge_v_);
       discharge_v_end_ = discharge_v_;
     }
-    ReadFloat(app, "discharge_v_end", discharge_v_end_);
-    ReadFloat(app, "discharge_v_diff", discharge_v_diff_);
-    if (TextOf(app, "max_v", text)) {
+    ReadFloat(app, keys::kDischargeVEnd, discharge_v_end_);
+    ReadFloat(app, keys::kDischargeVDiff, discharge_v_diff_);
+    if (TextOf(app, keys::kMaxV, text)) {
       max_v_ = std::atoi(text.c_str());
       if (max_v_ == 0) max_v_ = 5;
     }
-    ReadFloat(app, "y1", y1_);
-    ReadFloat(app, "x1", x1_);
-    ReadFloat(app, "y2", y2_);
-    ReadFloat(app, "x2", x2_);
-    ReadFloat(app, "y3", y3_);
-    ReadFloat(app, "x3", x3_);
-    ReadFloat(app, "y4", y4_);
-    ReadFloat(app, "x4", x4_);
-    ReadInt(app, "mode", ai_mode_);
+    ReadFloat(app, keys::kY1, y1_);
+    ReadFloat(app, keys::kX1, x1_);
+    ReadFloat(app, keys::kY2, y2_);
+    ReadFloat(app, keys::kX2, x2_);
+    ReadFloat(app, keys::kY3, y3_);
+    ReadFloat(app, keys::kX3, x3_);
+    ReadFloat(app, keys::kY4, y4_);
+    ReadFloat(app, keys::kX4, x4_);
+    ReadInt(app, keys::kConversionMode, ai_mode_);
 
     // Segment 1 is formed from its upper point down. The operand order decides
     // the sign of a zero slope or intercept (0 or -0), which is part of the

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "config/setting_keys.h"
+
 namespace aikorvane::config {
 namespace {
 
@@ -55,9 +57,9 @@ const char* CarrierName(int b_mode) {
 }
 
 void ReadOperatingMode(const Json::Value& settings, unsigned int data_id, int& b_mode) {
-  const Json::Value& app = SettingsMember(settings, "appSetting");
+  const Json::Value& app = SettingsMember(settings, kAppSetting);
   if (app.isNull() || !app.isObject()) return;
-  const Json::Value& mode = app["b_mode"];
+  const Json::Value& mode = app[kOperatingMode];
   if (mode.isNull()) return;
   b_mode = std::atoi(mode.asString().c_str());
   std::cout << "InitSetting " << data_id << " b_mode_:" << b_mode << std::endl;
@@ -68,11 +70,12 @@ std::string FindProfile(unsigned int data_id, const std::string& model, const st
   const std::string top = "./ini/";
   const std::string sub = top + carrier + "/";
   const std::string candidates[] = {
-      top + id + ".yaml",    top + id + ".ini",    top + model + ".yaml", top + model + ".ini",
-      sub + id + ".yaml",    sub + id + ".ini",    sub + model + ".yaml", sub + model + ".ini",
+      top + id + kYamlSuffix,    top + id + kIniSuffix,    top + model + kYamlSuffix,
+      top + model + kIniSuffix,  sub + id + kYamlSuffix,   sub + id + kIniSuffix,
+      sub + model + kYamlSuffix, sub + model + kIniSuffix,
   };
   for (const std::string& path : candidates) {
-    std::cout << "test ini/yaml:" << path << std::endl;
+    std::cout << kTestedLine << path << std::endl;
     if (::access(path.c_str(), F_OK) == 0) return path;
   }
   std::cout << "data_id:" << data_id << " model:" << model << " b ini not found" << std::endl;
@@ -83,7 +86,7 @@ void LoadProfile(const std::string& path, int b_mode, unsigned int data_id,
                  AiSignalTable& ai_signals, TextTable& alarm_rules) {
   // No YAML reader is part of the device: a ".yaml" profile is chosen but
   // contributes nothing.
-  if (EndsWith(path, ".ini")) {
+  if (EndsWith(path, kIniSuffix)) {
     boost::property_tree::ptree tree;
     boost::property_tree::read_ini(path, tree);
     if (b_mode == 1) {
@@ -111,21 +114,21 @@ void LoadAlarmRecords(const Json::Value& settings, unsigned int data_id,
                       std::map<std::string, int>& alarm_levels,
                       std::map<std::string, float>& alarm_values) {
   std::cout << "here 1" << std::endl;
-  const Json::Value& records = SettingsMember(settings, "thresholdSetting");
+  const Json::Value& records = SettingsMember(settings, kThresholdSetting);
   // Anything but an object has no alarm ids to offer: treat it as absent.
   if (records.isNull() || !records.isObject()) return;
   std::cout << "here 2" << std::endl;
   static const std::pair<const char*, const char*> kPrefixParts[] = {
-      {"NMAlarmID", " NMAlarmID is missing"},
-      {"ID", " ID is missing"},
-      {"SignalNumber", " SignalNumber is missing"},
+      {kAlarmPrefixParts[0], " NMAlarmID is missing"},
+      {kAlarmPrefixParts[1], " ID is missing"},
+      {kAlarmPrefixParts[2], " SignalNumber is missing"},
   };
   for (auto it = records.begin(); it != records.end(); ++it) {
     const std::string key = it.name();
     std::cout << "here " << key << std::endl;
     const Json::Value& record = *it;
     if (!record.isObject()) continue;
-    const Json::Value& signal_name = record["SignalName"];
+    const Json::Value& signal_name = record[kSignalName];
     if (!signal_name.isNull()) alarm_signal_names[key] = signal_name.asString();
     std::string prefix;
     for (const auto& [part, missing] : kPrefixParts) {
@@ -149,25 +152,24 @@ void LoadLimitRecords(const Json::Value& settings, ThresholdTable& up, Threshold
   up2.clear();
   low.clear();
   low2.clear();
-  const Json::Value& records = SettingsMember(settings, "thresholdSetting");
+  const Json::Value& records = SettingsMember(settings, kThresholdSetting);
   if (records.isNull() || !records.isObject()) return;
   for (const Json::Value& record : records) {
     if (!record.isObject()) continue;
-    const Json::Value& id_value = record["ID"];
+    const Json::Value& id_value = record[kRecordId];
     if (id_value.isNull()) continue;
     const std::string id = id_value.asString();
     if (id.empty()) continue;
-    const Json::Value& name_value = record["SignalName"];
+    const Json::Value& name_value = record[kSignalName];
     if (name_value.isNull()) continue;
     const std::string name = name_value.asString();
     if (name.empty()) continue;
-    LoadThresholdEntry(record, name, id, "UpValue", "UpReconverValue", "UpAlarmLevel", "001", up);
-    LoadThresholdEntry(record, name, id, "Up2Value", "Up2ReconverValue", "Up2AlarmLevel", "002",
-                       up2);
-    LoadThresholdEntry(record, name, id, "LowValue", "LowReconverValue", "LowAlarmLevel", "003",
-                       low);
-    LoadThresholdEntry(record, name, id, "Low2Value", "Low2ReconverValue", "Low2AlarmLevel", "004",
-                       low2);
+    ThresholdTable* const tables[] = {&up, &up2, &low, &low2};
+    for (std::size_t i = 0; i < 4; ++i) {
+      const LimitFamily& family = kLimitFamilies[i];
+      LoadThresholdEntry(record, name, id, family.limit, family.recovery, family.level,
+                         family.suffix, *tables[i]);
+    }
   }
 }
 

@@ -13,25 +13,10 @@
 #include <string_view>
 
 #include "net/http_tool.h"
+#include "plugin/alarm_rows.h"
 #include "plugin/float_text.h"
 
 namespace {
-
-struct AlarmRow {
-  const char* id;
-  const char* name;
-  bool alarm_when_above;
-};
-
-// Battery voltage alarms checked in operating mode 2, in this order.
-constexpr AlarmRow kTelecomRows[] = {
-    {"110610040010", "001#48V蓄电池电压过高", true},
-    {"110610050010", "001#48V蓄电池电压过低", false},
-    {"110610060010", "001#48V蓄电池电压超低", false},
-    {"110410040010", "001#UPS蓄电池组电压过高", true},
-    {"110410050010", "001#UPS蓄电池组电压过低", false},
-    {"110410060010", "001#UPS蓄电池组电压超低", false},
-};
 
 // Empties a kept stream for a new text. Making a new string stream, with its
 // locale facets, costs more than the short texts of a round; the kept one
@@ -152,14 +137,15 @@ void AIKorvane::RunCheckThreshold() {
       CheckAOReport(kGroupId, kGroupSignal, voltage);
       break;
     case 2:
-      for (const AlarmRow& row : kTelecomRows) {
-        CheckAlarmRow(row.id, row.name, row.alarm_when_above, 1, voltage);
+      for (const aikorvane::AlarmRow& row : aikorvane::kTelecomRows) {
+        CheckAlarmRow(row.id, row.name, row.alarm_when_above, aikorvane::kTelecomRowFlags, voltage);
       }
       FollowDischarge(voltage);
       break;
     case 3:
-      CheckAlarmRow("007001", nullptr, true, 65535, voltage);
-      CheckAlarmRow("007002", nullptr, false, 65535, voltage);
+      for (const aikorvane::AlarmRow& row : aikorvane::kMobileRows) {
+        CheckAlarmRow(row.id, row.name, row.alarm_when_above, aikorvane::kMobileRowFlags, voltage);
+      }
       break;
     default:
       break;
@@ -209,7 +195,7 @@ void AIKorvane::CheckAlarmRow(const char* alarm_id, const char* fixed_name, bool
 
 void AIKorvane::FollowDischarge(float voltage) {
   if (static_cast<double>(discharge_last_v_) < 0.001) discharge_last_v_ = voltage;
-  if (!(static_cast<double>(discharge_v_) > 0.01)) return;
+  if (!(static_cast<double>(discharge_v_) > aikorvane::kDischargeSwitch)) return;
   if (discharge_state_ == 0 && voltage <= discharge_v_) {
     discharge_state_ = 1;
     SendDischargeReport(voltage);

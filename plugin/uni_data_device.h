@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "config/device_settings.h"
+#include "config/setting_keys.h"
+#include "plugin/alarm_rows.h"
 #include "plugin/float_text.h"
 #include "plugin/line_buffer.h"
 #include "plugin/threshold_entry.h"
@@ -441,7 +443,7 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::InitSetting(const Json::Value&
   config::ReadOperatingMode(settings, this->data_id_, b_mode_);
   const std::string path =
       config::FindProfile(this->data_id_, this->model_, config::CarrierName(b_mode_));
-  std::cout << "parse ini/yaml filename:" << path << std::endl;
+  std::cout << config::kChosenLine << path << std::endl;
   if (!path.empty()) config::LoadProfile(path, b_mode_, this->data_id_, ai_signals_, alarm_rules_);
   if (b_mode_ == 3) {
     config::LoadAlarmRecords(settings, this->data_id_, alarm_signal_names_, alarm_report_prefix_,
@@ -514,7 +516,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
     }
     const std::string& signal_id = signal.first;
     // The reported id overwrites the 4th and 9th characters of the stored one.
-    if (signal_id.size() < 9) {
+    if (signal_id.size() < aikorvane::kShortestSignalId) {
       std::cout << "RoundDone skips signal " << key << ": id " << signal_id
                 << " is shorter than 9 characters" << std::endl;
       continue;
@@ -610,11 +612,12 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::Split(RuleParts& parts,
   parts.alarm_id.assign(rule, 0, comma);
   parts.comparison_at = comma == std::string::npos ? 0 : comma + 1;
   const std::string_view word = std::string_view(rule).substr(parts.comparison_at);
-  parts.comparison = word == "upper"      ? Comparison::kUpper
-                     : word == "lower"    ? Comparison::kLower
-                     : word == "equal"    ? Comparison::kEqual
-                     : word == "notequal" ? Comparison::kNotEqual
-                                          : Comparison::kNone;
+  const auto& words = aikorvane::kComparisonWords;
+  parts.comparison = word == words[0]   ? Comparison::kUpper
+                     : word == words[1] ? Comparison::kLower
+                     : word == words[2] ? Comparison::kEqual
+                     : word == words[3] ? Comparison::kNotEqual
+                                        : Comparison::kNone;
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
