@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iomanip>
+#include <optional>
 #include <sstream>
 
 #include "sim/cli/text.h"
@@ -107,10 +108,44 @@ void DrawAxes(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
   (void)analysis;
 }
 
-// Lanes below the chart, one per alarm that was ever raised, with its spans
-// shaded over the chart too.
+// Spans [from, to] in drawing units, in order, with those less than a unit
+// apart joined: a flapping alarm draws as many shapes as there are columns
+// at most, not one per raise.
+using Spans = std::vector<std::pair<double, double>>;
+void AddSpan(Spans& spans, double from, double to) {
+  to = std::max(to, from + 2);
+  if (!spans.empty() && from <= spans.back().second + 1) {
+    spans.back().second = std::max(spans.back().second, to);
+  } else {
+    spans.emplace_back(from, to);
+  }
+}
+
+Spans AlarmSpans(const Frame& frame, const Analysis& analysis, const std::string& id) {
+  Spans spans;
+  bool raised = false;
+  RoundAt raised_at;
+  for (const AlarmChange& change : analysis.alarm_changes) {
+    if (change.id != id) continue;
+    if (change.raised) {
+      raised = true;
+      raised_at = change.at;
+    } else if (raised) {
+      AddSpan(spans, frame.X(raised_at) - 1, frame.X(change.at));
+      raised = false;
+    }
+  }
+  if (raised && analysis.last_round) {
+    AddSpan(spans, frame.X(raised_at) - 1, frame.X(*analysis.last_round) + 1);
+  }
+  return spans;
+}
+
+// Lanes below the chart, one per alarm that was ever raised, and the time
+// any alarm was raised shaded over the chart.
 void DrawAlarmLanes(const Frame& frame, const Analysis& analysis,
                     const std::vector<std::string>& lanes, std::ostream& svg) {
+  Spans any;
   for (size_t lane = 0; lane < lanes.size(); ++lane) {
     const std::string& id = lanes[lane];
     const double lane_y = frame.lanes_top + frame.lane_height * static_cast<double>(lane);
@@ -118,24 +153,18 @@ void DrawAlarmLanes(const Frame& frame, const Analysis& analysis,
     svg << "<text x=\"" << frame.left + frame.PlotWidth() + 8 << "\" y=\"" << lane_y + 14 << "\">"
         << XmlEscaped(id + " " + (stats != analysis.alarms.end() ? stats->second.name : ""))
         << "</text>\n";
-    auto span = [&](const RoundAt& from, const RoundAt& to) {
-      const double x1 = frame.X(from) - 1, x2 = std::max(frame.X(to), x1 + 2) + 1;
+    for (const auto& [x1, x2] : AlarmSpans(frame, analysis, id)) {
       svg << "<rect class=\"alarm\" x=\"" << x1 << "\" y=\"" << lane_y + 3 << "\" width=\""
-          << x2 - x1 << "\" height=\"" << frame.lane_height - 6 << "\" fill=\"#d33\"/>"
-          << "<rect x=\"" << x1 << "\" y=\"" << frame.top << "\" width=\"" << x2 - x1
-          << "\" height=\"" << frame.chart_height << "\" fill=\"#d33\" fill-opacity=\"0.06\"/>\n";
-    };
-    std::optional<RoundAt> raised_at;
-    for (const AlarmChange& change : analysis.alarm_changes) {
-      if (change.id != id) continue;
-      if (change.raised) {
-        raised_at = change.at;
-      } else if (raised_at) {
-        span(*raised_at, change.at);
-        raised_at.reset();
-      }
+          << x2 - x1 << "\" height=\"" << frame.lane_height - 6 << "\" fill=\"#d33\"/>\n";
+      any.emplace_back(x1, x2);
     }
-    if (raised_at && analysis.last_round) span(*raised_at, *analysis.last_round);
+  }
+  std::sort(any.begin(), any.end());
+  Spans shaded;
+  for (const auto& [x1, x2] : any) AddSpan(shaded, x1, x2);
+  for (const auto& [x1, x2] : shaded) {
+    svg << "<rect x=\"" << x1 << "\" y=\"" << frame.top << "\" width=\"" << x2 - x1
+        << "\" height=\"" << frame.chart_height << "\" fill=\"#d33\" fill-opacity=\"0.08\"/>\n";
   }
 }
 
@@ -194,8 +223,9 @@ void DrawVoltage(const Frame& frame, const Analysis& analysis, std::ostream& svg
   }
 }
 
-// A dot per report (green for an end, purple otherwise); "Play=" labels
-// above the dots on up to three rows, dropped where all three are taken.
+// A dot per report (green for an end, purple otherwise) and its "Play="
+// label in rows along the top of the chart, tied to the dot by a faint line;
+// a label that finds no free place on the three rows is dropped.
 void DrawReports(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
   std::vector<const DischargeReport*> shown;
   std::vector<double> at, width;
@@ -203,20 +233,24 @@ void DrawReports(const Frame& frame, const Analysis& analysis, std::ostream& svg
     if (!report.round_voltage || !std::isfinite(*report.round_voltage)) continue;
     shown.push_back(&report);
     at.push_back(frame.X(report.at));
-    width.push_back(6.0 * static_cast<double>(report.play.size() + 5) + 4);
+    width.push_back(6.0 * static_cast<double>(report.play.size() + 5) + 6);
   }
   const std::vector<int> rows = StackLabels(at, width, 3);
   for (size_t i = 0; i < shown.size(); ++i) {
     const DischargeReport& report = *shown[i];
     const double x = at[i], y = frame.Y(*report.round_voltage);
+    const char* colour = report.play == "0" ? "#2a2" : "#c0c";
+    if (rows[i] >= 0) {
+      const double label_y = frame.top + 12 + 12.0 * rows[i];
+      svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_y + 2 << "\" y2=\"" << y
+          << "\" stroke=\"" << colour << "\" stroke-opacity=\"0.35\"/><text "
+          << "class=\"report-label\" x=\"" << x << "\" y=\"" << label_y
+          << "\" text-anchor=\"middle\" font-size=\"10\" fill=\"" << colour
+          << "\">Play=" << XmlEscaped(report.play) << "</text>\n";
+    }
     svg << "<circle class=\"report\" cx=\"" << x << "\" cy=\"" << y << "\" r=\"4\" fill=\""
-        << (report.play == "0" ? "#2a2" : "#c0c") << "\"><title>round " << report.at.round
-        << " Play=" << XmlEscaped(report.play) << " His_DCV=" << XmlEscaped(report.voltage)
-        << "</title></circle>\n";
-    if (rows[i] < 0) continue;
-    svg << "<text class=\"report-label\" x=\"" << x << "\" y=\"" << y - 9 - 12.0 * rows[i]
-        << "\" text-anchor=\"middle\" font-size=\"10\">Play=" << XmlEscaped(report.play)
-        << "</text>\n";
+        << colour << "\"><title>round " << report.at.round << " Play=" << XmlEscaped(report.play)
+        << " His_DCV=" << XmlEscaped(report.voltage) << "</title></circle>\n";
   }
 }
 
