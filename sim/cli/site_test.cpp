@@ -132,14 +132,19 @@ bool Close(double expected, double got) {
   return std::fabs(expected - got) <= 1e-6 * std::max(std::fabs(expected), std::fabs(got));
 }
 
-std::string Show(const Json::Value& value) {
-  if (value.isNumeric() && !value.isBool()) return Shortest(value.asDouble());
+// A value as a failure shows it; the device's own numbers (got) exactly.
+std::string Show(const Json::Value& value, bool got = false) {
+  if (value.isNumeric() && !value.isBool()) {
+    const double number = value.asDouble();
+    const bool single = static_cast<double>(static_cast<float>(number)) == number;
+    return got && single ? FloatText(number) : Shortest(number);
+  }
   if (value.isString()) return "\"" + value.asString() + "\"";
   if (value.isNull()) return "null";
   if (value.isBool()) return value.asBool() ? "true" : "false";
   std::string text;
   for (const std::string& name : value.getMemberNames()) {
-    text += (text.empty() ? "" : ", ") + name + ": " + Show(value[name]);
+    text += (text.empty() ? "" : ", ") + name + ": " + Show(value[name], got);
   }
   return "{" + text + "}";
 }
@@ -229,8 +234,27 @@ void CompareReports(const std::string& head, const char* what,
   failures.push_back(block.str());
 }
 
+// For each alarm that differs, the round's voltage against the alarm's
+// threshold as the device holds it, both exact: "46.4999962 < 46.5".
+std::string Comparisons(const std::set<std::string>& ids, const Snapshot& snapshot,
+                        const std::map<std::string, float>& thresholds) {
+  std::string lines;
+  if (!snapshot.voltage) return lines;
+  const double voltage = *snapshot.voltage;
+  for (const std::string& id : ids) {
+    const auto threshold = thresholds.find(id);
+    if (threshold == thresholds.end()) continue;
+    const double limit = threshold->second;
+    const char* relation = voltage < limit ? " < " : voltage > limit ? " > " : " == ";
+    lines += "        " + id + ": " + FloatText(voltage) + relation + FloatText(limit) +
+             " (the round's voltage, the alarm's threshold)\n";
+  }
+  return lines;
+}
+
 void CompareExpectation(const std::string& head, const Expectation& expectation,
                         const Recorder& recorder, size_t index,
+                        const std::map<std::string, float>& thresholds,
                         std::vector<std::string>& failures) {
   const std::optional<Snapshot>& snapshot = recorder.At(index);
   if (!snapshot) {
@@ -262,6 +286,9 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
       if (!missing.empty()) block += "        missing: " + Join(missing) + "\n";
       if (!extra.empty()) block += "        extra: " + Join(extra) + "\n";
       block += "        exp: " + Join(expected) + "\n        got: " + Join(snapshot->alarms) + "\n";
+      std::set<std::string> differing = missing;
+      differing.insert(extra.begin(), extra.end());
+      block += Comparisons(differing, *snapshot, thresholds);
       failures.push_back(block);
     }
   }
@@ -269,7 +296,7 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
       (!snapshot->voltage || !Close(*expectation.voltage, *snapshot->voltage))) {
     failures.push_back(point + "voltage:\n        exp: " + Shortest(*expectation.voltage) +
                        "\n        got: " +
-                       (snapshot->voltage ? Shortest(*snapshot->voltage)
+                       (snapshot->voltage ? FloatText(*snapshot->voltage)
                                           : std::string("nothing (the round sent no record)")) +
                        "\n");
   }
@@ -280,7 +307,7 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
       const bool present = snapshot->published.isObject() && snapshot->published.isMember(name);
       if (present && Same(expected, snapshot->published[name])) continue;
       lines += "        " + name + ": exp " + Show(expected) + ", got " +
-               (present                          ? Show(snapshot->published[name])
+               (present                          ? Show(snapshot->published[name], true)
                 : snapshot->published.isObject() ? "nothing (no such member)"
                                                  : "nothing (nothing published yet)") +
                "\n";
@@ -291,12 +318,19 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
 
 }  // namespace
 
+std::string FloatText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(static_cast<float>(value)));
+  return text;
+}
+
 TestResult RunSiteTest(Host& host, const std::shared_ptr<EventLog>& log, const TestFile& file,
                        const SiteTest& test) {
   const auto began = std::chrono::steady_clock::now();
   TestResult result;
   result.name = test.name;
   const std::string head = "    test: " + test.name + ", ";
+  std::map<std::string, float> thresholds;  // the device's, by alarm id
   Recorder recorder(test, test.input == SiteTest::Input::kCsv
                               ? std::nullopt
                               : std::optional<std::time_t>(file.start));
@@ -338,6 +372,9 @@ TestResult RunSiteTest(Host& host, const std::shared_ptr<EventLog>& log, const T
         result.failures.push_back(head + warning + "\n");
       }
     }
+    std::string why;
+    DeviceState state;
+    if (device && ReadDeviceState(*device, state, why)) thresholds = state.alarm_values;
     device.reset();
     log->Observe(nullptr);
     result.diagnostics = capture.Text();
@@ -347,7 +384,7 @@ TestResult RunSiteTest(Host& host, const std::shared_ptr<EventLog>& log, const T
   // A test whose device could not be set up has no rounds to compare.
   if (!result.failures.empty() && recorder.rounds() == 0) return result;
   for (size_t i = 0; i < test.expect.size(); ++i) {
-    CompareExpectation(head, test.expect[i], recorder, i, result.failures);
+    CompareExpectation(head, test.expect[i], recorder, i, thresholds, result.failures);
   }
   if (test.discharge_reports) {
     CompareReports(head, "discharge_reports", *test.discharge_reports, recorder.discharge(),

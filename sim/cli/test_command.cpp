@@ -8,6 +8,8 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <regex>
 #include <sstream>
 
 #include "sim/cli/event_log.h"
@@ -25,6 +27,7 @@ struct TestOptions {
   std::string plugin;
   std::string junit;
   bool verbose = false;
+  std::string run;  // ECMAScript pattern the names of the tests to run contain
 };
 
 struct FileResult {
@@ -97,6 +100,14 @@ int RunTests(const TestOptions& options) {
   error = host.StartReceiver(*log);
   if (!error.empty()) return Fail(error);
 
+  std::optional<std::regex> selected;
+  if (!options.run.empty()) {
+    try {
+      selected.emplace(options.run);
+    } catch (const std::regex_error& failure) {
+      return Fail("--run " + options.run + " is no regular expression: " + failure.what(), 2);
+    }
+  }
   std::vector<FileResult> results;
   bool malformed = false, failed = false;
   for (const std::string& name : options.files) {
@@ -117,8 +128,10 @@ int RunTests(const TestOptions& options) {
       std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
       continue;
     }
-    for (const SiteTest& test : file.tests)
+    for (const SiteTest& test : file.tests) {
+      if (selected && !std::regex_search(test.name, *selected)) continue;
       result.tests.push_back(RunSiteTest(host, log, file, test));
+    }
     std::string report;
     for (const TestResult& test : result.tests) {
       for (const std::string& block : test.failures) report += block;
@@ -164,6 +177,11 @@ void AddTestCommand(CLI::App& app, Action& action) {
                    "also write the results as JUnit XML to this file: one testsuite per "
                    "test file, one testcase per test")
       ->type_name("FILE");
+  command
+      ->add_option("--run", options->run,
+                   "run only the tests whose name contains a match of this regular "
+                   "expression (ECMAScript syntax)")
+      ->type_name("REGEX");
   command->add_flag("-v,--verbose", options->verbose,
                     "show the plug-in's diagnostic lines of every failed test (kept out of the "
                     "output otherwise)");

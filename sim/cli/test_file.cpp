@@ -16,6 +16,7 @@
 #include "sim/cli/csv_trace.h"
 #include "sim/cli/replay.h"
 #include "sim/cli/series.h"
+#include "sim/cli/text.h"
 
 namespace sim::cli {
 namespace {
@@ -36,12 +37,61 @@ int LineOf(const YAML::Node& node, int fallback) {
   return mark.line >= 0 && node.Type() != YAML::NodeType::Null ? mark.line + 1 : fallback;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 std::string List(std::initializer_list<const char*> names) {
   std::string text;
   for (const char* name : names) text += (text.empty() ? "" : ", ") + std::string(name);
   return text;
+}
+
+// Nodes a test file may expand to: aliases share their anchor's node, so a
+// small file can name a huge tree ("billion laughs"); past this it is refused.
+constexpr long long kMaxExpandedNodes = 200000;
+thread_local long long g_expanded_nodes = 0;
+
+void CountNode(const YAML::Node& node, int line) {
+  if (++g_expanded_nodes > kMaxExpandedNodes) {
+    Throw(LineOf(node, line), "the file expands to more than " + std::to_string(kMaxExpandedNodes) +
+                                  " values through its aliases");
+  }
+}
+
+struct Entry {
+  std::string key;
+  int line;
+  YAML::Node value;
+};
+
+// The entries of a mapping in file order, with merge keys ("<<: *base" or
+// "<<: [*a, *b]") replaced by the entries of the mappings they name that the
+// mapping does not set itself (the first named mapping wins among them).
+std::vector<Entry> Entries(const YAML::Node& map, int line, const std::string& what) {
+  if (!map.IsMap()) Throw(LineOf(map, line), what + " must be a mapping");
+  std::vector<Entry> own, merged;
+  for (auto it = map.begin(); it != map.end(); ++it) {
+    const int key_line = LineOf(it->first, line);
+    CountNode(it->second, key_line);
+    if (!it->first.IsScalar()) Throw(key_line, "a key of " + what + " must be a plain text");
+    if (it->first.Scalar() != "<<" || it->first.Tag() == "!") {
+      own.push_back({it->first.Scalar(), key_line, it->second});
+      continue;
+    }
+    std::vector<YAML::Node> sources;
+    if (it->second.IsSequence()) {
+      for (const YAML::Node& source : it->second) sources.push_back(source);
+    } else {
+      sources.push_back(it->second);
+    }
+    for (const YAML::Node& source : sources) {
+      if (!source.IsMap()) Throw(LineOf(source, key_line), "a merge key (<<) names a mapping");
+      for (Entry& entry : Entries(source, key_line, what)) merged.push_back(std::move(entry));
+    }
+  }
+  std::set<std::string> keys;
+  for (const Entry& entry : own) keys.insert(entry.key);
+  for (Entry& entry : merged) {
+    if (keys.insert(entry.key).second) own.push_back(std::move(entry));
+  }
+  return own;
 }
 
 // Walks a mapping in file order: every key once, and (when allowed is not
@@ -49,22 +99,19 @@ std::string List(std::initializer_list<const char*> names) {
 void ForEachKey(const YAML::Node& map, int line, const std::string& what,
                 std::initializer_list<const char*> allowed,
                 const std::function<void(const std::string&, int, const YAML::Node&)>& visit) {
-  if (!map.IsMap()) Throw(LineOf(map, line), what + " must be a mapping");
   std::set<std::string> seen;
-  for (auto it = map.begin(); it != map.end(); ++it) {
-    const int key_line = LineOf(it->first, line);
-    if (!it->first.IsScalar()) Throw(key_line, "a key of " + what + " must be a plain text");
-    const std::string key = it->first.Scalar();
-    if (!seen.insert(key).second) Throw(key_line, "key " + Quoted(key) + " given twice");
+  for (const Entry& entry : Entries(map, line, what)) {
+    const std::string& key = entry.key;
+    if (!seen.insert(key).second) Throw(entry.line, "key " + Quoted(key) + " given twice");
     if (allowed.size() > 0) {
       bool known = false;
       for (const char* name : allowed) known = known || key == name;
       if (!known) {
-        Throw(key_line,
+        Throw(entry.line,
               "unknown key " + Quoted(key) + " in " + what + " (expected " + List(allowed) + ")");
       }
     }
-    visit(key, key_line, it->second);
+    visit(key, entry.line, entry.value);
   }
 }
 
@@ -124,7 +171,10 @@ Json::Value ToJson(const YAML::Node& node, int line) {
     }
     case YAML::NodeType::Sequence: {
       Json::Value array(Json::arrayValue);
-      for (const YAML::Node& item : node) array.append(ToJson(item, LineOf(item, line)));
+      for (const YAML::Node& item : node) {
+        CountNode(item, line);
+        array.append(ToJson(item, LineOf(item, line)));
+      }
       return array;
     }
     case YAML::NodeType::Map: {
@@ -298,6 +348,20 @@ SiteTest ReadTest(const YAML::Node& node, int line, size_t index, const fs::path
   return test;
 }
 
+// Whether the 0-based line of text has a tab in its leading blanks.
+bool TabInIndentation(const std::string& text, int line) {
+  size_t start = 0;
+  for (int i = 0; i < line && start != std::string::npos; ++i) {
+    start = text.find('\n', start);
+    if (start != std::string::npos) ++start;
+  }
+  if (start == std::string::npos) return false;
+  for (size_t i = start; i < text.size() && (text[i] == ' ' || text[i] == '\t'); ++i) {
+    if (text[i] == '\t') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& file,
@@ -310,12 +374,15 @@ bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& fi
   std::ostringstream content;
   content << in.rdbuf();
   const fs::path folder = path.parent_path();
+  g_expanded_nodes = 0;
   try {
     YAML::Node root;
     try {
       root = YAML::Load(content.str());
     } catch (const YAML::ParserException& failure) {
-      Throw(failure.mark.line + 1, failure.msg);
+      Throw(failure.mark.line + 1, TabInIndentation(content.str(), failure.mark.line)
+                                       ? "a tab in the indentation (YAML indents with spaces)"
+                                       : failure.msg);
     }
     if (!root.IsMap()) Throw(LineOf(root, 1), "a test file is a mapping with settings and tests");
     file.workdir = folder;
@@ -324,7 +391,7 @@ bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& fi
     ParseTimeText("2026-01-01 00:00:00", file.start, nanos, why);
     std::optional<YAML::Node> tests;
     int tests_line = 1;
-    bool has_settings = false;
+    bool has_settings = false, has_workdir = false;
     ForEachKey(
         root, 1, "the test file", {"settings", "workdir", "data_id", "start", "interval", "tests"},
         [&](const std::string& key, int key_line, const YAML::Node& value) {
@@ -334,13 +401,20 @@ bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& fi
               file.settings = ToJson(value, key_line);
               return;
             }
-            const std::string settings = Text(value, key_line, "settings");
+            // A site folder, as check takes it: its settings.json, and the
+            // folder as working directory unless workdir says otherwise.
+            fs::path settings = (folder / Text(value, key_line, "settings")).lexically_normal();
+            std::error_code ignored;
+            if (fs::is_directory(settings, ignored)) {
+              if (!has_workdir) file.workdir = settings;
+              settings /= "settings.json";
+            }
             std::string why;
-            if (!ReadSettingsFile((folder / settings).lexically_normal().string(), file.settings,
-                                  why)) {
+            if (!ReadSettingsFile(settings.string(), file.settings, why)) {
               Throw(LineOf(value, key_line), why);
             }
           } else if (key == "workdir") {
+            has_workdir = true;
             file.workdir = (folder / Text(value, key_line, "workdir")).lexically_normal();
             std::error_code ignored;
             if (!fs::is_directory(file.workdir, ignored)) {
