@@ -267,7 +267,7 @@ std::vector<double> ValueTicks(double low, double high, int max_ticks) {
     if (step >= rough) break;
   }
   // Whole multiples of the step, so that 0.1 + 0.2 never shows as 0.30000000000000004.
-  for (double k = std::ceil(low / step); k * step <= high + step * 1e-9; ++k) {
+  for (double k = std::ceil(low / step - 1e-9); k * step <= high + step * 1e-9; ++k) {
     const double value = k * step;
     ticks.push_back(std::fabs(value) < step * 1e-9 ? 0.0 : value);
   }
