@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -509,6 +510,46 @@ TEST(SimCli, HelpAndVersion) {
   run = Sim("--settings settings.json", "", false);
   EXPECT_EQ(run.status, 2);
   EXPECT_THAT(run.err, HasSubstr("nothing to replay"));
+}
+
+// The replays of fixtures/replay, each with its NAME.expected: the exit
+// status, the environment, and lines standard output and error must hold.
+TEST(SimCli, FixtureReplaysGiveTheirExpectedMessages) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(AIKORVANE_SOURCE_TESTS) / "fixtures" / "replay";
+  const std::string example = std::string(AIKORVANE_EXAMPLES) + "/default";
+  int cases = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string kind = entry.path().extension().string();
+    if (kind != ".csv" && kind != ".trace") continue;
+    ++cases;
+    std::istringstream expected(ReadFile(fs::path(entry.path()).replace_extension(".expected")));
+    std::string line, environment;
+    int status = -1;
+    std::vector<std::string> wanted;
+    while (std::getline(expected, line)) {
+      if (line.rfind("exit ", 0) == 0 && status < 0) {
+        status = std::stoi(line.substr(5));
+      } else if (line.rfind("env: ", 0) == 0) {
+        environment = line.substr(5);
+      } else if (!line.empty()) {
+        wanted.push_back(line);
+      }
+    }
+    const std::string file = Quote(entry.path().string());
+    ScratchDir scratch;
+    const SimRun run =
+        Sim(kind == ".csv" ? "--csv " + file
+                           : file + " --settings " + Quote(example + "/settings.json") +
+                                 " --workdir " + Quote(example),
+            environment, false);
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(run.status, status) << name << "\n" << run.out << run.err;
+    for (const std::string& text : wanted) {
+      EXPECT_THAT(run.out + run.err, HasSubstr(text)) << name;
+    }
+  }
+  EXPECT_GE(cases, 7);
 }
 
 }  // namespace

@@ -172,6 +172,8 @@ bool Replayer::Run(const std::string& trace_path, const std::string& name) {
   std::string text;
   for (int line = 1; std::getline(in, text); ++line) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
+    // A byte-order mark, as editors on Windows write it, is no directive.
+    if (line == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     std::optional<Directive> directive;
     std::string message;
     if (!ParseTraceLine(text, line, directive, message)) return Fail(name, line, message);
