@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "sim/cli/event_log.h"
+#include "sim/cli/findings.h"
 #include "sim/cli/session.h"
 #include "sim/cli/site_test.h"
 #include "sim/cli/test_file.h"
@@ -27,8 +28,41 @@ struct TestOptions {
   std::string plugin;
   std::string junit;
   bool verbose = false;
+  bool strict = false;
   std::string run;  // ECMAScript pattern the names of the tests to run contain
 };
+
+// What check says of the file's settings, in its working directory: the
+// warnings and errors, said once per file (the device is configured once
+// more for it, without rounds). Empty when the device cannot be inspected.
+std::vector<Finding> SettingsFindings(Host& host, const TestFile& file) {
+  std::string error;
+  DevicePtr device = host.NewDevice(file.data_id, file.settings, nullptr, error);
+  if (!device) return {};
+  ConfiguredSite site;
+  site.settings = file.settings;
+  site.workdir = file.workdir;
+  {
+    StdoutCapture capture;
+    try {
+      site.accepted = device->InitSetting(file.settings);
+      site.refusal = site.accepted ? "" : sim::LastSettingsError(*device);
+    } catch (const std::exception& thrown) {
+      site.refusal = thrown.what();
+    }
+    // The framework keeps a complaint exactly when its own step refused.
+    site.threw = !site.accepted && sim::LastSettingsError(*device).empty();
+    std::istringstream lines(capture.Text());
+    for (std::string line; std::getline(lines, line);) site.diagnostics.push_back(line);
+  }
+  std::string why;
+  if (!ReadDeviceState(*device, site.state, why)) return {};
+  std::vector<Finding> shown;
+  for (Finding& finding : FindingsOf(site)) {
+    if (finding.severity != "note") shown.push_back(std::move(finding));
+  }
+  return shown;
+}
 
 struct FileResult {
   std::string display;
@@ -128,6 +162,12 @@ int RunTests(const TestOptions& options) {
       std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
       continue;
     }
+    bool warned = false;
+    for (const Finding& finding : SettingsFindings(host, file)) {
+      std::cout << "  settings " << finding.severity << ' ' << finding.code << ' ' << finding.place
+                << ": " << finding.message << '\n';
+      warned = true;
+    }
     for (const SiteTest& test : file.tests) {
       if (selected && !std::regex_search(test.name, *selected)) continue;
       result.tests.push_back(RunSiteTest(host, log, file, test));
@@ -139,6 +179,9 @@ int RunTests(const TestOptions& options) {
         report += "    test: " + test.name + ", diagnostic lines of the plug-in:\n" +
                   Indented(test.diagnostics, "        ");
       }
+    }
+    if (options.strict && warned) {
+      report += "    the settings have warnings (--strict)\n";
     }
     failed = failed || !report.empty();
     std::cout << (report.empty() ? "  SUCCESS\n" : "  FAILED:\n" + report) << std::endl;
@@ -177,6 +220,9 @@ void AddTestCommand(CLI::App& app, Action& action) {
                    "also write the results as JUnit XML to this file: one testsuite per "
                    "test file, one testcase per test")
       ->type_name("FILE");
+  command->add_flag("--strict", options->strict,
+                    "fail a file whose settings have warnings of the check command (they are "
+                    "printed once per file either way)");
   command
       ->add_option("--run", options->run,
                    "run only the tests whose name contains a match of this regular "
