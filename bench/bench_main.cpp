@@ -11,6 +11,7 @@
 namespace bench {
 void RegisterRoundBenchmarks();
 void RegisterSettingsBenchmarks();
+void RegisterReplayBenchmarks();
 }  // namespace bench
 
 int main(int argc, char** argv) {
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
 
   bench::RegisterRoundBenchmarks();
   bench::RegisterSettingsBenchmarks();
+#ifdef AIKORVANE_BENCH_REPLAY
+  bench::RegisterReplayBenchmarks();
+#endif
   benchmark::Initialize(&argc, argv);
   int status = 0;
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

@@ -20,6 +20,16 @@ results="$(cd "$build" && pwd)/bench-results.json"
 "$build/bench/aikorvane_bench" --benchmark_repetitions=3 --benchmark_display_aggregates_only=true \
   --benchmark_out="$results" --benchmark_out_format=json "$@"
 python3 scripts/bench_table.py "$results"
+# The simulator's CSV replay (no event log, no plot) per row over the device's
+# mode-2 round, both measured in the one benchmark replay/csv_mode2.
+python3 - "$results" <<'EOF'
+import json, sys
+for run in json.load(open(sys.argv[1]))["benchmarks"]:
+    if run["name"].startswith("replay/csv_mode2") and run.get("aggregate_name", "mean") == "mean":
+        print("CSV replay per row / round/mode2: %.2f (%.0f ns per row, %.0f ns per round; "
+              "target at most 4)" % (run["ratio"], run["row_ns"], run["round_ns"]))
+        break
+EOF
 fleet_seconds=${AIKORVANE_FLEET_SECONDS:-300}
 if [ "$fleet_seconds" -gt 0 ]; then
   echo

@@ -308,8 +308,10 @@ TEST(Check, PluginOfAnotherBuildIsRefusedForInspection) {
   EXPECT_EQ(run.status, 2);
   EXPECT_THAT(run.err, HasSubstr("was not built from the sources of this aikorvane-sim"));
   EXPECT_TRUE(run.out.empty());
-  // A replay does not need the device's state: it goes on and says what it leaves out.
-  run = Sim("--plugin other.so --no-receiver '" AIKORVANE_EXAMPLES "/unicom'");
+  // A replay does not need the device's state: it goes on and says what its
+  // event log leaves out.
+  run = Sim("--plugin other.so --no-receiver --events events.jsonl '" AIKORVANE_EXAMPLES
+            "/unicom'");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr("its published values are not shown"));
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -381,6 +382,44 @@ TEST(SimCli, VirtualClockGivesExactRecordTimes) {
   EXPECT_EQ(logs[0], logs[2]);
 }
 
+// The device's lines: kept out of the output by default, the same bytes
+// with -v, in --device-log and between the events of --events -.
+TEST(SimCli, DeviceLinesAreQuietUnlessAskedFor) {
+  ScratchDir scratch;
+  scratch.Write("settings.json", kPublishingSettings);
+  scratch.Write("t.trace", "5000\n6000\n");
+  const std::string replay = "--settings settings.json --no-receiver t.trace";
+  const SimRun quiet = Sim(replay + " --plot p.svg", "", false);
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_THAT(quiet.out, Not(HasSubstr("AIKorvane::")));
+  EXPECT_THAT(quiet.out, HasSubstr("plot: p.svg\n"));
+  EXPECT_THAT(quiet.out, HasSubstr(" kept out of the output (-v shows them)\n"));
+  const SimRun logged = Sim(replay + " --device-log device.log", "", false);
+  const std::string lines = ReadFile("device.log");
+  EXPECT_THAT(lines, HasSubstr("AIKorvane::process(5000 is_current_mode_:0\n"));
+  EXPECT_THAT(logged.out, Not(HasSubstr("AIKorvane::")));
+  const SimRun verbose = Sim("-v " + replay, "", false);
+  EXPECT_EQ(verbose.out.substr(0, lines.size()), lines);
+  const SimRun events = Sim("--events - " + replay, "", false);
+  std::string between;
+  std::istringstream out(events.out);
+  for (std::string line; std::getline(out, line);) {
+    if (line.empty() || line[0] != '{') between += line + "\n";
+  }
+  EXPECT_EQ(between, lines);
+  // Output paths are checked before anything runs.
+  const SimRun folder = Sim(replay + " --device-log .", "", false);
+  EXPECT_EQ(folder.status, 2);
+  EXPECT_THAT(folder.err, HasSubstr("cannot write the device log .: it is a folder"));
+  const SimRun json = Sim(replay + " --summary-format json", "", false);
+  Json::Value summary;
+  std::istringstream document(json.out);
+  std::string error;
+  ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), document, &summary, &error))
+      << json.out;
+  EXPECT_EQ(summary["rounds"].asInt(), 2);
+}
+
 TEST(SimCli, EventsOnStdoutMoveTheSummaryToStderr) {
   ScratchDir scratch;
   scratch.Write("settings.json", kPublishingSettings);
@@ -509,6 +548,46 @@ TEST(SimCli, HelpAndVersion) {
   run = Sim("--settings settings.json", "", false);
   EXPECT_EQ(run.status, 2);
   EXPECT_THAT(run.err, HasSubstr("nothing to replay"));
+}
+
+// The replays of fixtures/replay, each with its NAME.expected: the exit
+// status, the environment, and lines standard output and error must hold.
+TEST(SimCli, FixtureReplaysGiveTheirExpectedMessages) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(AIKORVANE_SOURCE_TESTS) / "fixtures" / "replay";
+  const std::string example = std::string(AIKORVANE_EXAMPLES) + "/default";
+  int cases = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string kind = entry.path().extension().string();
+    if (kind != ".csv" && kind != ".trace") continue;
+    ++cases;
+    std::istringstream expected(ReadFile(fs::path(entry.path()).replace_extension(".expected")));
+    std::string line, environment;
+    int status = -1;
+    std::vector<std::string> wanted;
+    while (std::getline(expected, line)) {
+      if (line.rfind("exit ", 0) == 0 && status < 0) {
+        status = std::stoi(line.substr(5));
+      } else if (line.rfind("env: ", 0) == 0) {
+        environment = line.substr(5);
+      } else if (!line.empty()) {
+        wanted.push_back(line);
+      }
+    }
+    const std::string file = Quote(entry.path().string());
+    ScratchDir scratch;
+    const SimRun run =
+        Sim(kind == ".csv" ? "--csv " + file
+                           : file + " --settings " + Quote(example + "/settings.json") +
+                                 " --workdir " + Quote(example),
+            environment, false);
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(run.status, status) << name << "\n" << run.out << run.err;
+    for (const std::string& text : wanted) {
+      EXPECT_THAT(run.out + run.err, HasSubstr(text)) << name;
+    }
+  }
+  EXPECT_GE(cases, 7);
 }
 
 }  // namespace

@@ -38,11 +38,14 @@ TEST(SeriesNotation, ExpandsLikePrometheusRuleTests) {
       {"0x3", "0 0 0 0"},  // not hexadecimal
       {"1e3+1e1x1", "1000 1010"},
       {"14.7-0.05x2 13.2", "14.7 14.65 14.6 13.2"},
+      // What a broken sensor reads, to replay how the device takes it.
+      {"nan INF -infx1 +inf", "nan inf -inf -inf inf"},
       {"", "error: empty series"},
       {"1+2", "error: bad series value \"1+2\" (expected a number a, a+bxn, a-bxn, axn, _ or _xn)"},
   };
   for (const auto& [series, expanded] : cases) EXPECT_EQ(Expand(series), expanded) << series;
-  for (const char* bad : {"x3", "_x0", "_3", "1x", "1x-2", "inf", "0x1p3", "1++2x3", "1-x3", "a"}) {
+  for (const char* bad :
+       {"x3", "_x0", "_3", "1x", "1x-2", "nan+1x2", "infinity", "0x1p3", "1++2x3", "1-x3", "a"}) {
     EXPECT_EQ(Expand(bad).rfind("error: bad series value", 0), 0u) << bad;
   }
   std::vector<std::optional<double>> steps;

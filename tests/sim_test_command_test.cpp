@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/sim_run.h"
 #include "support/test_support.h"
@@ -97,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "        exp: 46.1\n        got: 46\n"},
         Expectation{"limits",
                     "    series: 5.36\n    expect:\n      - {at: 1, published: {电压: @}}", "53.6",
-                    "53.5", "published:\n        电压: exp 53.5, got 53.6\n"},
+                    "53.5", "published:\n        电压: exp 53.5, got 53.5999985\n"},
         Expectation{"default",
                     "    series: 14.7 13.8 13.6\n    discharge_reports:\n"
                     "      - {Play: \"1\", His_DCV: \"@\"}\n      - {Play: \"1\", round: 3}",
@@ -198,6 +200,37 @@ TEST(SimTestCommand, RecordedCsvDataReplaysOnItsOwnTimes) {
     EXPECT_THAT(run.out, HasSubstr("rounds: 4\n")) << row;
     EXPECT_THAT(ReadFile("events.jsonl"), HasSubstr("\"file\":\"day.csv\",\"line\":7"));
   }
+}
+
+// The test files of fixtures/test-command, each with its NAME.expected: the
+// exit status, further arguments, and lines the output must hold exactly.
+TEST(SimTestCommand, FixtureFilesGiveTheirExpectedOutput) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(AIKORVANE_SOURCE_TESTS) / "fixtures" / "test-command";
+  int cases = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() != ".yaml") continue;
+    ++cases;
+    std::istringstream expected(ReadFile(fs::path(entry.path()).replace_extension(".expected")));
+    std::string line, arguments;
+    int status = -1;
+    std::vector<std::string> wanted;
+    while (std::getline(expected, line)) {
+      if (line.rfind("exit ", 0) == 0 && status < 0) {
+        status = std::stoi(line.substr(5));
+      } else if (line.rfind("args: ", 0) == 0) {
+        arguments = line.substr(6);
+      } else if (!line.empty()) {
+        wanted.push_back(line + "\n");
+      }
+    }
+    const std::string name = entry.path().filename().string();
+    ScratchDir scratch;
+    const SimRun run = Sim("test " + arguments + " '" + entry.path().string() + "'");
+    EXPECT_EQ(run.status, status) << name << "\n" << run.out << run.err;
+    for (const std::string& text : wanted) EXPECT_THAT(run.out, HasSubstr(text)) << name;
+  }
+  EXPECT_GE(cases, 4);
 }
 
 }  // namespace

@@ -184,10 +184,7 @@ class Checker {
 
 // Loads the plug-in for inspection; empty on success, else why not.
 std::string LoadForInspection(Host& host, const std::string& given, const fs::path& start) {
-  std::string error;
-  const fs::path plugin = FindPlugin(given, start, error);
-  if (plugin.empty()) return error;
-  error = host.Load(plugin);
+  const std::string error = host.Load(given, start);
   if (!error.empty()) return error;
   if (!host.plugin().LayoutError().empty()) {
     return host.plugin().LayoutError() +

@@ -15,9 +15,13 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
+#include "sim/cli/text.h"
 #include "sim/cli/trace.h"
 
 namespace sim::cli {
@@ -104,14 +108,76 @@ bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nan
       return false;
     }
   }
-  if (!TimeOf(year, month, day, hour, minute, second, offset, seconds)) return false;
+  if (!TimeOf(year, month, day, hour, minute, second, offset, seconds)) {
+    if (!offset && InDaylightSavingGap(year, month, day, hour, minute, second)) {
+      error = "local time \"" + text +
+              "\" does not exist in the time zone TZ (a daylight-saving gap); give the time "
+              "with its zone offset";
+    }
+    return false;
+  }
   if (seconds < 0) return false;
   nanos = static_cast<long long>(seconds) * 1000000000LL + fraction;
   return true;
 }
 
+namespace {
+
+// The file with its header line read ahead of the CSV reader: the lines up
+// to the header are handed on as read, with the header's names of the known
+// columns in lower case (they match without regard to case), then the rest
+// of the file as it is.
+class HeaderFirst : public io::ByteSourceBase {
+ public:
+  HeaderFirst(FILE* file, std::string head) : file_(file), head_(std::move(head)) {}
+  ~HeaderFirst() override { std::fclose(file_); }
+  // Fills the whole buffer unless the file ends: the reader takes a short
+  // read for the end.
+  int read(char* buffer, int size) override {
+    size_t count = 0;
+    if (offset_ < head_.size()) {
+      count = std::min(head_.size() - offset_, static_cast<size_t>(size));
+      std::memcpy(buffer, head_.data() + offset_, count);
+      offset_ += count;
+    }
+    count += std::fread(buffer + count, 1, static_cast<size_t>(size) - count, file_);
+    return static_cast<int>(count);
+  }
+
+ private:
+  FILE* file_;
+  std::string head_;
+  size_t offset_ = 0;
+};
+
+// The names of a header line as the reader will see them: split at commas
+// outside double quotes, blanks and quotes taken off.
+std::vector<std::string> HeaderNames(const std::string& line) {
+  std::vector<std::string> names(1);
+  bool quoted = false;
+  for (const char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      names.emplace_back();
+    } else {
+      names.back() += c;
+    }
+  }
+  for (std::string& name : names) name = std::string(Trimmed(name));
+  return names;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
 struct CsvTrace::Reader {
-  explicit Reader(const std::string& path) : csv(path) {}
+  Reader(const std::string& path, FILE* file, std::string head)
+      : csv(path, std::make_unique<HeaderFirst>(file, std::move(head))) {}
   io::CSVReader<3, io::trim_chars<' ', '\t'>, io::double_quote_escape<',', '"'>,
                 io::throw_on_overflow, io::single_and_empty_line_comment<'#'>>
       csv;
@@ -146,6 +212,14 @@ std::string Describe(const io::error::base& failure) {
 
 }  // namespace
 
+namespace {
+std::vector<std::string> QuotedAll(const std::vector<std::string>& names) {
+  std::vector<std::string> quoted;
+  for (const std::string& name : names) quoted.push_back(Quoted(name));
+  return quoted;
+}
+}  // namespace
+
 int DefaultChannel(const Json::Value& settings) {
   const Json::Value& app = settings["appSetting"];
   if (!app.isObject() || !app.isMember("ai_index") || app["ai_index"].isNull()) return 1;
@@ -160,8 +234,44 @@ int DefaultChannel(const Json::Value& settings) {
 
 bool CsvTrace::Open(const std::string& path, std::string& error, int& line) {
   line = 0;
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    error = "cannot read: it is a folder, not a CSV file";
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = std::string("cannot read: ") + std::strerror(errno);
+    return false;
+  }
+  // Read up to the header line: blank lines and comments first.
+  std::string head, header;
+  for (int number = 1;; ++number) {
+    std::string text;
+    int c;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') text += static_cast<char>(c);
+    const bool end = c == EOF;
+    if (number == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty() || text[0] == '#') {
+      head += text + "\n";
+      if (end) break;
+      continue;
+    }
+    header = text;
+    std::vector<std::string> names = HeaderNames(text);
+    std::string rewritten;
+    for (std::string& name : names) {
+      const std::string lower = Lower(name);
+      if (lower == "time" || lower == "value" || lower == "channel") name = lower;
+      rewritten += (rewritten.empty() ? "" : ",") + Quoted(name);
+    }
+    head += rewritten + "\n";
+    header_names_ = names;
+    break;
+  }
   try {
-    reader_ = std::make_unique<Reader>(path);
+    reader_ = std::make_unique<Reader>(path, file, head);
     reader_->csv.read_header(io::ignore_extra_column | io::ignore_missing_column, "time", "value",
                              "channel");
   } catch (const io::error::can_not_open_file& failure) {
@@ -175,7 +285,18 @@ bool CsvTrace::Open(const std::string& path, std::string& error, int& line) {
   }
   line = static_cast<int>(reader_->csv.get_file_line());
   if (!reader_->csv.has_column("time") || !reader_->csv.has_column("value")) {
-    error = "the header names no \"time\" and \"value\" columns";
+    error = std::string("the header names no \"") +
+            (reader_->csv.has_column("time") ? "value" : "time") + "\" column (found " +
+            std::to_string(header_names_.size()) +
+            (header_names_.size() == 1 ? " column: " : " columns: ") +
+            Joined(QuotedAll(header_names_), ", ") + ")";
+    for (const auto& [separator, name] : {std::pair<char, const char*>{';', "\";\""},
+                                          std::pair<char, const char*>{'\t', "a tab"}}) {
+      if (header_names_.size() == 1 && header_names_[0].find(separator) != std::string::npos) {
+        error += "; the header would split at " + std::string(name) +
+                 ": columns must be separated by \",\"";
+      }
+    }
     return false;
   }
   return true;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sim::cli {
 
@@ -47,6 +48,7 @@ class CsvTrace {
  private:
   struct Reader;
   std::unique_ptr<Reader> reader_;
+  std::vector<std::string> header_names_;
   long long last_nanos_ = 0;
   bool any_row_ = false;
 };

@@ -3,13 +3,12 @@
 #include <json/writer.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
+#include <ctime>
 #include <sstream>
 
 namespace sim::cli {
 
-EventLog::EventLog(std::ostream* out) : out_(out) {
+EventLog::EventLog(std::ostream* out) : out_(out), detailed_(out != nullptr) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";
   builder["emitUTF8"] = true;
@@ -20,14 +19,37 @@ EventLog::EventLog(std::ostream* out) : out_(out) {
 
 void EventLog::Record(const OSKVDevice&, Json::Value event) {
   if (event["event"].asString() == "SendSP") {
-    Json::Value record = DecodeRecord(event["bytes"].asString());
-    if (!record.isNull()) event["record"] = std::move(record);
+    if (const auto record = DecodeRecord(event["bytes"].asString())) {
+      event["record"] = RecordJson(*record);
+    }
   }
   Write(std::move(event));
 }
 
+void EventLog::RecordSent(const OSKVDevice&, const unsigned char* bytes, unsigned long length) {
+  const auto record = DecodeRecord(bytes, length);
+  if (!record) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  analyser_.RecordSent(*record);
+}
+
+void EventLog::AlarmChecked(const OSKVDevice&, const std::string& first, const std::string& second,
+                            const std::string& third, bool condition) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  analyser_.AlarmChecked(AlarmOf(first, second, third, condition));
+}
+
+void EventLog::ValueReported(const OSKVDevice&, const std::string& signal, float) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  analyser_.ValueReported(signal);
+}
+
 void EventLog::Write(Json::Value event) {
   std::lock_guard<std::mutex> lock(mutex_);
+  WriteLocked(event);
+}
+
+void EventLog::WriteLocked(Json::Value& event) {
   if (round_ > 0 && !event.isMember("round")) event["round"] = round_;
   if (out_ != nullptr) {
     // The library writes members in name order; put "event" and "round"
@@ -53,8 +75,12 @@ void EventLog::Write(Json::Value event) {
 }
 
 void EventLog::BeginRound(int round) {
+  // time() is the virtual clock's while one is set.
+  const std::time_t now = std::time(nullptr);
+  const bool on_clock = sim::VirtualTime().has_value();
   std::lock_guard<std::mutex> lock(mutex_);
   round_ = round;
+  analyser_.BeginRound(round, now, on_clock);
 }
 
 void EventLog::EndRound() {
@@ -75,46 +101,7 @@ Analysis EventLog::Result() const {
 void EventLog::Observe(std::function<void(const Json::Value&)> observer) {
   std::lock_guard<std::mutex> lock(mutex_);
   observer_ = std::move(observer);
-}
-
-bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  if (text.size() % 2 != 0) return false;
-  bytes.clear();
-  for (size_t i = 0; i < text.size(); i += 2) {
-    const int high = digit(text[i]);
-    const int low = digit(text[i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes.push_back(static_cast<unsigned char>(high << 4 | low));
-  }
-  return true;
-}
-
-Json::Value DecodeRecord(const std::string& hex) {
-  std::vector<unsigned char> bytes;
-  if (!ParseHex(hex, bytes) || bytes.size() != 15) return Json::Value();
-  // Little-endian fields: data id (4), voltage (4, IEEE single), year (2),
-  // then month, day, hour, minute and second one byte each.
-  uint32_t data_id = 0;
-  uint32_t voltage_bits = 0;
-  for (int i = 3; i >= 0; --i) {
-    data_id = data_id << 8 | bytes[i];
-    voltage_bits = voltage_bits << 8 | bytes[4 + i];
-  }
-  float voltage = 0;
-  std::memcpy(&voltage, &voltage_bits, sizeof voltage);
-  Json::Value record(Json::objectValue);
-  record["data_id"] = data_id;
-  record["voltage"] = static_cast<double>(voltage);
-  record["year"] = bytes[8] | bytes[9] << 8;
-  const char* names[] = {"month", "day", "hour", "minute", "second"};
-  for (int i = 0; i < 5; ++i) record[names[i]] = bytes[10 + i];
-  return record;
+  detailed_.store(out_ != nullptr || static_cast<bool>(observer_));
 }
 
 }  // namespace sim::cli

@@ -83,13 +83,30 @@ bool Replayer::Fail(const std::string& where, int line, const std::string& messa
   return false;
 }
 
+Json::Value Replayer::CauseEvent(const Cause& cause) {
+  Json::Value event(Json::objectValue);
+  event["event"] = "round";
+  if (cause.line > 0) event["line"] = cause.line;
+  if (cause.bytes != nullptr) {
+    event["cause"] = "cache";
+    event["bytes"] = sim::Hex(cause.bytes->data(), cause.bytes->size());
+  } else {
+    event["cause"] = "sample";
+    event["sample"] = cause.sample;
+  }
+  return event;
+}
+
 void Replayer::EndRound() {
-  const Json::Value values = PublishedValues(device_);
-  if (!values.isNull()) {
-    Json::Value event(Json::objectValue);
-    event["event"] = "published";
-    event["values"] = values;
-    log_.Write(std::move(event));
+  // Only a written or observed log shows the published values.
+  if (log_.WantsEvents()) {
+    const Json::Value values = PublishedValues(device_);
+    if (!values.isNull()) {
+      Json::Value event(Json::objectValue);
+      event["event"] = "published";
+      event["values"] = values;
+      log_.Write(std::move(event));
+    }
   }
   log_.EndRound();
 }
@@ -109,15 +126,18 @@ bool Replayer::FinishRound(const char* where) {
   return false;
 }
 
-bool Replayer::RunRound(const Json::Value& cause, short sample) {
+bool Replayer::RunRound(const Cause& cause) {
   log_.BeginRound(++round_);
-  log_.Write(cause);
+  const bool detailed = log_.WantsEvents();
+  if (detailed) log_.Write(CauseEvent(cause));
   try {
-    const float value = CallProcess(device_, sample);
-    Json::Value event(Json::objectValue);
-    event["event"] = "result";
-    event["value"] = static_cast<double>(value);
-    log_.Write(std::move(event));
+    const float value = CallProcess(device_, cause.sample);
+    if (detailed) {
+      Json::Value event(Json::objectValue);
+      event["event"] = "result";
+      event["value"] = static_cast<double>(value);
+      log_.Write(std::move(event));
+    }
   } catch (const std::exception& thrown) {
     error_ = std::string("process threw: ") + thrown.what();
   } catch (...) {
@@ -126,9 +146,10 @@ bool Replayer::RunRound(const Json::Value& cause, short sample) {
   return FinishRound("process");
 }
 
-bool Replayer::RunCacheRound(const Json::Value& cause, const std::vector<unsigned char>& bytes) {
+bool Replayer::RunCacheRound(const Cause& cause) {
   log_.BeginRound(++round_);
-  log_.Write(cause);
+  log_.Write(CauseEvent(cause));
+  const std::vector<unsigned char>& bytes = *cause.bytes;
   // A valid pointer even for an empty record.
   static const unsigned char kNothing = 0;
   try {
@@ -154,26 +175,25 @@ bool Replayer::Run(const std::string& trace_path, const std::string& name) {
   std::string text;
   for (int line = 1; std::getline(in, text); ++line) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
+    // A byte-order mark, as editors on Windows write it, is no directive.
+    if (line == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     std::optional<Directive> directive;
     std::string message;
     if (!ParseTraceLine(text, line, directive, message)) return Fail(name, line, message);
     if (!directive) continue;
-    Json::Value cause(Json::objectValue);
-    cause["event"] = "round";
-    cause["line"] = line;
+    Cause cause;
+    cause.line = line;
     switch (directive->kind) {
       case Directive::Kind::kSample:
-        cause["cause"] = "sample";
-        cause["sample"] = directive->sample;
-        if (!RunRound(cause, directive->sample)) return false;
+        cause.sample = directive->sample;
+        if (!RunRound(cause)) return false;
         break;
       case Directive::Kind::kAi:
         sim::SetAiReading(device_, directive->channel, directive->reading);
         break;
       case Directive::Kind::kCache:
-        cause["cause"] = "cache";
-        cause["bytes"] = sim::Hex(directive->bytes.data(), directive->bytes.size());
-        if (!RunCacheRound(cause, directive->bytes)) return false;
+        cause.bytes = &directive->bytes;
+        if (!RunCacheRound(cause)) return false;
         break;
       case Directive::Kind::kSettings: {
         const std::string path = (folder / directive->path).string();
@@ -205,12 +225,10 @@ bool Replayer::Run(const std::string& trace_path, const std::string& name) {
         if (directive->step_seconds > 0 && !sim::VirtualTime()) {
           return Fail(name, line, "ramp with ADVANCE needs a clock line before it");
         }
-        const short sample = static_cast<short>(20000 + directive->channel);
-        cause["cause"] = "sample";
-        cause["sample"] = sample;
+        cause.sample = static_cast<short>(20000 + directive->channel);
         for (long long i = 0; i < directive->count; ++i) {
           sim::SetAiReading(device_, directive->channel, RampReading(*directive, i));
-          if (!RunRound(cause, sample)) return false;
+          if (!RunRound(cause)) return false;
           if (directive->step_seconds > 0) {
             sim::SetVirtualTime(*sim::VirtualTime() + directive->step_seconds);
           }
@@ -230,13 +248,12 @@ bool Replayer::Run(const std::string& trace_path, const std::string& name) {
 
 namespace sim::cli {
 
-bool Replayer::RunChannelRound(int channel, float reading, Json::Value cause) {
-  const short sample = static_cast<short>(20000 + channel);
-  cause["event"] = "round";
-  cause["cause"] = "sample";
-  cause["sample"] = sample;
+bool Replayer::RunChannelRound(int channel, float reading, int line) {
+  Cause cause;
+  cause.line = line;
+  cause.sample = static_cast<short>(20000 + channel);
   sim::SetAiReading(device_, channel, reading);
-  return RunRound(cause, sample);
+  return RunRound(cause);
 }
 
 bool Replayer::RunCsv(const std::string& path, const std::string& name, int channel) {
@@ -255,9 +272,7 @@ bool Replayer::RunCsv(const std::string& path, const std::string& name, int chan
       return message.empty() ? true : Fail(name, line, message);
     }
     sim::SetVirtualTime(row.time);
-    Json::Value cause(Json::objectValue);
-    cause["line"] = row.line;
-    if (!RunChannelRound(row.channel.value_or(channel), row.value, std::move(cause))) return false;
+    if (!RunChannelRound(row.channel.value_or(channel), row.value, row.line)) return false;
   }
 }
 

@@ -33,9 +33,9 @@ class Replayer {
   const std::string& Error() const { return error_; }
 
   // One round process(20000 + channel) with ReadAi(channel) returning
-  // reading; cause holds extra fields of the round event. false when the
-  // round threw (the message is in Error()).
-  bool RunChannelRound(int channel, float reading, Json::Value cause);
+  // reading; line (when above 0) names the line of the file it came from.
+  // false when the round threw (the message is in Error()).
+  bool RunChannelRound(int channel, float reading, int line = 0);
   // Replays recorded field data (csv_trace.h): each row is one round at its
   // time on the virtual clock, on the row's channel or else on channel.
   // false when a row is bad or a round threw: rows before it have run, none
@@ -45,9 +45,17 @@ class Replayer {
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
  private:
+  // What started a round, for its "round" event: a sample or a cache record.
+  struct Cause {
+    int line = 0;  // of the trace or CSV file; 0 for none
+    short sample = 0;
+    const std::vector<unsigned char>* bytes = nullptr;  // a cache record
+  };
+  static Json::Value CauseEvent(const Cause& cause);
+
   bool Fail(const std::string& where, int line, const std::string& message);
-  bool RunRound(const Json::Value& cause, short sample);
-  bool RunCacheRound(const Json::Value& cause, const std::vector<unsigned char>& bytes);
+  bool RunRound(const Cause& cause);
+  bool RunCacheRound(const Cause& cause);
   void EndRound();
   // Ends a round that ran `where`: logs the error it raised, if any.
   bool FinishRound(const char* where);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <sstream>
 
 namespace sim::cli {
@@ -39,6 +41,23 @@ bool ScanNumber(const std::string& text, size_t& pos, bool allow_sign, double& o
   return std::isfinite(out);
 }
 
+// "nan", "inf", "+inf" or "-inf" (any case) at the start of text.
+std::optional<double> SpecialReading(const std::string& text, size_t& pos) {
+  std::string lower;
+  for (const char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const auto& [word, value] : {std::pair<const char*, double>{"nan", std::nan("")},
+                                    {"-inf", -HUGE_VAL},
+                                    {"+inf", HUGE_VAL},
+                                    {"inf", HUGE_VAL}}) {
+    const size_t length = std::strlen(word);
+    if (lower.compare(0, length, word) == 0 && (lower.size() == length || lower[length] == 'x')) {
+      pos = length;
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
 bool ScanCount(const std::string& text, size_t& pos, long long& out) {
   const size_t start = pos;
   out = 0;
@@ -72,6 +91,15 @@ bool ParseSeries(const std::string& text, std::vector<std::optional<double>>& st
           return false;
         }
         --repeat;
+      }
+    } else if (const std::optional<double> special = SpecialReading(token, pos)) {
+      // "nan", "inf" and "-inf" (each optionally "xn"): readings a broken
+      // sensor gives, to replay how the device takes them.
+      first = *special;
+      if (pos < token.size() &&
+          (token[pos] != 'x' || !ScanCount(token, ++pos, repeat) || pos != token.size())) {
+        error = usage;
+        return false;
       }
     } else {
       double value = 0;

@@ -68,6 +68,12 @@ Host::~Host() {
 
 std::string Host::Load(const fs::path& plugin) { return plugin_->Load(plugin.string()); }
 
+std::string Host::Load(const std::string& given, const fs::path& base) {
+  std::string error;
+  const fs::path plugin = FindPlugin(given, base, error);
+  return plugin.empty() ? error : Load(plugin);
+}
+
 std::unique_ptr<OSKAIDevice> Host::NewDevice(unsigned int data_id, const Json::Value& settings,
                                              std::shared_ptr<sim::EventSink> sink,
                                              std::string& error) {
@@ -102,9 +108,5 @@ std::string Host::StartReceiver(EventLog& log) {
   }
   return {};
 }
-
-StdoutCapture::StdoutCapture() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
-
-StdoutCapture::~StdoutCapture() { std::cout.rdbuf(previous_); }
 
 }  // namespace sim::cli

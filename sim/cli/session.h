@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 
+#include "sim/cli/device_output.h"
 #include "sim/cli/plugin_host.h"
 #include "sim/cli/receiver.h"
 #include "sim/framework/sim_framework.h"
@@ -48,6 +48,10 @@ class Host {
 
   // Empty on success, else why the plug-in cannot be used.
   std::string Load(const fs::path& plugin);
+  // Finds the plug-in (FindPlugin: `given` against base, else beside this
+  // binary, else the installed one) and loads it; empty on success, else why
+  // not. Every command loads its plug-in through this.
+  std::string Load(const std::string& given, const fs::path& base);
   // Starts the discharge report receiver, logging into log, and points the
   // device's report URL at it. Empty on success, else why not.
   std::string StartReceiver(EventLog& log);
@@ -66,19 +70,7 @@ class Host {
 // A device of the loaded plug-in, destroyed through its virtual destructor.
 using DevicePtr = std::unique_ptr<OSKAIDevice>;
 
-// Sends std::cout (where the device writes its diagnostic lines) into a
-// buffer for the object's lifetime.
-class StdoutCapture {
- public:
-  StdoutCapture();
-  ~StdoutCapture();
-  StdoutCapture(const StdoutCapture&) = delete;
-  StdoutCapture& operator=(const StdoutCapture&) = delete;
-  std::string Text() const { return buffer_.str(); }
-
- private:
-  std::ostringstream buffer_;
-  std::streambuf* previous_;
-};
+// The device's diagnostic lines kept out of the user's output.
+using StdoutCapture = DeviceOutput;
 
 }  // namespace sim::cli

@@ -1,39 +1,24 @@
 #include "sim/cli/site_test.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iomanip>
-#include <iostream>
 #include <map>
-#include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 
-#include "sim/cli/event_log.h"
+#include "sim/cli/analysis.h"
+#include "sim/cli/host_events.h"
 #include "sim/cli/replay.h"
-#include "sim/cli/session.h"
-#include "sim/cli/test_file.h"
+#include "sim/cli/text.h"
 #include "sim/framework/sim_framework.h"
 
 namespace sim::cli {
 namespace {
-
-struct TestOptions {
-  std::vector<std::string> files;
-  std::string plugin;
-  std::string junit;
-  bool verbose = false;
-};
-
 // What the device had shown after a round.
 struct Snapshot {
   int round = 0;
@@ -45,8 +30,8 @@ struct Snapshot {
 
 struct SentReport {
   int round = 0;
-  std::vector<std::pair<std::string, std::string>> fields;  // discharge: the form body
-  std::string signal;                                       // change-based
+  FormFields fields;   // discharge: the form body
+  std::string signal;  // change-based
   double value = 0;
   std::string path;
   int status = 200;
@@ -69,12 +54,10 @@ class Recorder {
       time_ = sim::VirtualTime().value_or(std::time(nullptr));
       if (!origin_) origin_ = time_;
       voltage_.reset();
-    } else if (kind == "SendSP" && event["record"].isObject()) {
-      voltage_ = event["record"]["voltage"].asDouble();
-    } else if (kind == "CheckThresholdBool") {
-      // Battery rows and alarm rules pass the alarm id first and second;
-      // limit tables pass the signal's key first and the alarm id second.
-      alarms_[event["texts"][1].asString()] = event["condition"].asBool();
+    } else if (const auto record = RecordOf(event)) {
+      voltage_ = record->voltage;
+    } else if (const auto alarm = AlarmOf(event)) {
+      alarms_[alarm->id] = alarm->condition;
     } else if (kind == "published") {
       published_ = event["values"];
     } else if (kind == "http") {
@@ -82,12 +65,7 @@ class Recorder {
       report.round = round_;
       report.path = event["path"].asString();
       report.status = event["status"].asInt();
-      std::istringstream body(event["body"].asString());
-      for (std::string pair; std::getline(body, pair, '&');) {
-        const size_t equals = pair.find('=');
-        report.fields.emplace_back(pair.substr(0, equals),
-                                   equals == std::string::npos ? "" : pair.substr(equals + 1));
-      }
+      report.fields = ParseForm(event["body"].asString());
       discharge_.push_back(std::move(report));
     } else if (kind == "CheckAOReport") {
       SentReport report;
@@ -154,14 +132,19 @@ bool Close(double expected, double got) {
   return std::fabs(expected - got) <= 1e-6 * std::max(std::fabs(expected), std::fabs(got));
 }
 
-std::string Show(const Json::Value& value) {
-  if (value.isNumeric() && !value.isBool()) return Shortest(value.asDouble());
+// A value as a failure shows it; the device's own numbers (got) exactly.
+std::string Show(const Json::Value& value, bool got = false) {
+  if (value.isNumeric() && !value.isBool()) {
+    const double number = value.asDouble();
+    const bool single = static_cast<double>(static_cast<float>(number)) == number;
+    return got && single ? FloatText(number) : Shortest(number);
+  }
   if (value.isString()) return "\"" + value.asString() + "\"";
   if (value.isNull()) return "null";
   if (value.isBool()) return value.asBool() ? "true" : "false";
   std::string text;
   for (const std::string& name : value.getMemberNames()) {
-    text += (text.empty() ? "" : ", ") + name + ": " + Show(value[name]);
+    text += (text.empty() ? "" : ", ") + name + ": " + Show(value[name], got);
   }
   return "{" + text + "}";
 }
@@ -173,19 +156,7 @@ bool Same(const Json::Value& expected, const Json::Value& got) {
   return expected == got;
 }
 
-std::string Join(const std::set<std::string>& ids) {
-  std::string text;
-  for (const std::string& id : ids) text += (text.empty() ? "" : ", ") + id;
-  return "[" + text + "]";
-}
-
-std::string LocalText(std::time_t time) {
-  std::tm fields{};
-  localtime_r(&time, &fields);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
-  return text;
-}
+std::string Join(const std::set<std::string>& ids) { return "[" + Joined(ids, ", ") + "]"; }
 
 std::string ShowExpected(const ExpectedReport& report) {
   std::string text;
@@ -263,8 +234,27 @@ void CompareReports(const std::string& head, const char* what,
   failures.push_back(block.str());
 }
 
+// For each alarm that differs, the round's voltage against the alarm's
+// threshold as the device holds it, both exact: "46.4999962 < 46.5".
+std::string Comparisons(const std::set<std::string>& ids, const Snapshot& snapshot,
+                        const std::map<std::string, float>& thresholds) {
+  std::string lines;
+  if (!snapshot.voltage) return lines;
+  const double voltage = *snapshot.voltage;
+  for (const std::string& id : ids) {
+    const auto threshold = thresholds.find(id);
+    if (threshold == thresholds.end()) continue;
+    const double limit = threshold->second;
+    const char* relation = voltage < limit ? " < " : voltage > limit ? " > " : " == ";
+    lines += "        " + id + ": " + FloatText(voltage) + relation + FloatText(limit) +
+             " (the round's voltage, the alarm's threshold)\n";
+  }
+  return lines;
+}
+
 void CompareExpectation(const std::string& head, const Expectation& expectation,
                         const Recorder& recorder, size_t index,
+                        const std::map<std::string, float>& thresholds,
                         std::vector<std::string>& failures) {
   const std::optional<Snapshot>& snapshot = recorder.At(index);
   if (!snapshot) {
@@ -274,13 +264,14 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
                   std::to_string(recorder.rounds()) + " rounds)"
             : "no round ran at or before start + " + expectation.at.text +
                   (recorder.origin()
-                       ? " (" + LocalText(*recorder.origin() + *expectation.at.seconds) + ")"
+                       ? " (" + LocalTimeText(*recorder.origin() + *expectation.at.seconds) + ")"
                        : "");
     failures.push_back(head + "at " + expectation.at.text + ": " + why + "\n");
     return;
   }
   const std::string point =
-      head + "round " + std::to_string(snapshot->round) + " (" + LocalText(snapshot->time) + ")" +
+      head + "round " + std::to_string(snapshot->round) + " (" + LocalTimeText(snapshot->time) +
+      ")" +
       (expectation.at.seconds ? ", the last at or before start + " + expectation.at.text : "") +
       ", ";
   if (expectation.alarms) {
@@ -295,6 +286,9 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
       if (!missing.empty()) block += "        missing: " + Join(missing) + "\n";
       if (!extra.empty()) block += "        extra: " + Join(extra) + "\n";
       block += "        exp: " + Join(expected) + "\n        got: " + Join(snapshot->alarms) + "\n";
+      std::set<std::string> differing = missing;
+      differing.insert(extra.begin(), extra.end());
+      block += Comparisons(differing, *snapshot, thresholds);
       failures.push_back(block);
     }
   }
@@ -302,7 +296,7 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
       (!snapshot->voltage || !Close(*expectation.voltage, *snapshot->voltage))) {
     failures.push_back(point + "voltage:\n        exp: " + Shortest(*expectation.voltage) +
                        "\n        got: " +
-                       (snapshot->voltage ? Shortest(*snapshot->voltage)
+                       (snapshot->voltage ? FloatText(*snapshot->voltage)
                                           : std::string("nothing (the round sent no record)")) +
                        "\n");
   }
@@ -313,7 +307,7 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
       const bool present = snapshot->published.isObject() && snapshot->published.isMember(name);
       if (present && Same(expected, snapshot->published[name])) continue;
       lines += "        " + name + ": exp " + Show(expected) + ", got " +
-               (present                          ? Show(snapshot->published[name])
+               (present                          ? Show(snapshot->published[name], true)
                 : snapshot->published.isObject() ? "nothing (no such member)"
                                                  : "nothing (nothing published yet)") +
                "\n";
@@ -322,25 +316,21 @@ void CompareExpectation(const std::string& head, const Expectation& expectation,
   }
 }
 
-struct TestResult {
-  std::string name;
-  std::vector<std::string> failures;
-  std::string diagnostics;
-  double seconds = 0;
-};
+}  // namespace
 
-struct FileResult {
-  std::string display;
-  std::string malformed;  // FILE:LINE: message
-  std::vector<TestResult> tests;
-};
+std::string FloatText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(static_cast<float>(value)));
+  return text;
+}
 
-TestResult RunTest(Host& host, const std::shared_ptr<EventLog>& log, const TestFile& file,
-                   const SiteTest& test) {
+TestResult RunSiteTest(Host& host, const std::shared_ptr<EventLog>& log, const TestFile& file,
+                       const SiteTest& test) {
   const auto began = std::chrono::steady_clock::now();
   TestResult result;
   result.name = test.name;
   const std::string head = "    test: " + test.name + ", ";
+  std::map<std::string, float> thresholds;  // the device's, by alarm id
   Recorder recorder(test, test.input == SiteTest::Input::kCsv
                               ? std::nullopt
                               : std::optional<std::time_t>(file.start));
@@ -366,8 +356,7 @@ TestResult RunTest(Host& host, const std::shared_ptr<EventLog>& log, const TestF
           for (size_t step = 0; step < test.series.size() && ran; ++step) {
             sim::SetVirtualTime(file.start + static_cast<std::time_t>(step) * file.interval);
             if (test.series[step]) {
-              ran = replayer.RunChannelRound(test.channel, static_cast<float>(*test.series[step]),
-                                             Json::Value(Json::objectValue));
+              ran = replayer.RunChannelRound(test.channel, static_cast<float>(*test.series[step]));
             }
           }
           break;
@@ -383,6 +372,9 @@ TestResult RunTest(Host& host, const std::shared_ptr<EventLog>& log, const TestF
         result.failures.push_back(head + warning + "\n");
       }
     }
+    std::string why;
+    DeviceState state;
+    if (device && ReadDeviceState(*device, state, why)) thresholds = state.alarm_values;
     device.reset();
     log->Observe(nullptr);
     result.diagnostics = capture.Text();
@@ -392,7 +384,7 @@ TestResult RunTest(Host& host, const std::shared_ptr<EventLog>& log, const TestF
   // A test whose device could not be set up has no rounds to compare.
   if (!result.failures.empty() && recorder.rounds() == 0) return result;
   for (size_t i = 0; i < test.expect.size(); ++i) {
-    CompareExpectation(head, test.expect[i], recorder, i, result.failures);
+    CompareExpectation(head, test.expect[i], recorder, i, thresholds, result.failures);
   }
   if (test.discharge_reports) {
     CompareReports(head, "discharge_reports", *test.discharge_reports, recorder.discharge(),
@@ -402,172 +394,6 @@ TestResult RunTest(Host& host, const std::shared_ptr<EventLog>& log, const TestF
     CompareReports(head, "ao_reports", *test.ao_reports, recorder.ao(), result.failures);
   }
   return result;
-}
-
-std::string Indented(const std::string& text, const std::string& indent) {
-  std::string out;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) out += indent + line + "\n";
-  return out;
-}
-
-std::string Xml(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        // XML 1.0 has no place for other control characters.
-        if (c < 0x20 && c != '\n' && c != '\t' && c != '\r') {
-          out += "?";
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
-
-std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
-  size_t tests = 0, failures = 0, errors = 0;
-  for (const FileResult& file : files) {
-    tests += file.malformed.empty() ? file.tests.size() : 1;
-    errors += !file.malformed.empty();
-    for (const TestResult& test : file.tests) failures += !test.failures.empty();
-  }
-  std::ostringstream xml;
-  xml << std::fixed << std::setprecision(3);
-  xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<testsuites name=\"aikorvane-sim test\" tests=\"" << tests << "\" failures=\"" << failures
-      << "\" errors=\"" << errors << "\">\n";
-  for (const FileResult& file : files) {
-    size_t failed = 0;
-    double seconds = 0;
-    for (const TestResult& test : file.tests) {
-      failed += !test.failures.empty();
-      seconds += test.seconds;
-    }
-    xml << "  <testsuite name=\"" << Xml(file.display) << "\" tests=\""
-        << (file.malformed.empty() ? file.tests.size() : 1) << "\" failures=\"" << failed
-        << "\" errors=\"" << !file.malformed.empty() << "\" time=\"" << seconds << "\">\n";
-    if (!file.malformed.empty()) {
-      xml << "    <testcase name=\"load\" classname=\"" << Xml(file.display) << "\">\n"
-          << "      <error message=\"" << Xml(file.malformed) << "\"/>\n    </testcase>\n";
-    }
-    for (const TestResult& test : file.tests) {
-      xml << "    <testcase name=\"" << Xml(test.name) << "\" classname=\"" << Xml(file.display)
-          << "\" time=\"" << test.seconds << "\"";
-      if (test.failures.empty()) {
-        xml << "/>\n";
-        continue;
-      }
-      std::string text;
-      for (const std::string& block : test.failures) text += block;
-      xml << ">\n      <failure message=\"" << test.failures.size() << " expectation"
-          << (test.failures.size() == 1 ? "" : "s") << " failed\">" << Xml(text) << "</failure>\n";
-      if (verbose) xml << "      <system-out>" << Xml(test.diagnostics) << "</system-out>\n";
-      xml << "    </testcase>\n";
-    }
-    xml << "  </testsuite>\n";
-  }
-  xml << "</testsuites>\n";
-  return xml.str();
-}
-
-int RunTests(const TestOptions& options) {
-  const fs::path start = fs::current_path();
-  UseUtcUnlessZoneSet();
-  std::string error;
-  const fs::path plugin_path = FindPlugin(options.plugin, start, error);
-  if (plugin_path.empty()) return Fail(error);
-  Host host;
-  error = host.Load(plugin_path);
-  if (!error.empty()) return Fail(error);
-  auto log = std::make_shared<EventLog>(nullptr);
-  error = host.StartReceiver(*log);
-  if (!error.empty()) return Fail(error);
-
-  std::vector<FileResult> results;
-  bool malformed = false, failed = false;
-  for (const std::string& name : options.files) {
-    FileResult& result = results.emplace_back();
-    result.display = name;
-    std::cout << "Unit Testing: " << name << std::endl;
-    TestFile file;
-    if (!LoadTestFile(Absolute(name, start), name, file, result.malformed)) {
-      malformed = true;
-      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
-      continue;
-    }
-    // Profiles are read from ./ini/ of the device's working directory.
-    if (chdir(file.workdir.c_str()) != 0) {
-      result.malformed =
-          name + ": cannot work in " + file.workdir.string() + ": " + std::strerror(errno);
-      malformed = true;
-      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
-      continue;
-    }
-    for (const SiteTest& test : file.tests) result.tests.push_back(RunTest(host, log, file, test));
-    std::string report;
-    for (const TestResult& test : result.tests) {
-      for (const std::string& block : test.failures) report += block;
-      if (options.verbose && !test.failures.empty()) {
-        report += "    test: " + test.name + ", diagnostic lines of the plug-in:\n" +
-                  Indented(test.diagnostics, "        ");
-      }
-    }
-    failed = failed || !report.empty();
-    std::cout << (report.empty() ? "  SUCCESS\n" : "  FAILED:\n" + report) << std::endl;
-  }
-  sim::SetVirtualTime(std::nullopt);
-  if (!options.junit.empty()) {
-    const fs::path junit = Absolute(options.junit, start);
-    std::ofstream out(junit, std::ios::binary | std::ios::trunc);
-    out << JUnit(results, options.verbose);
-    out.close();
-    if (!out) return Fail("cannot write the JUnit report " + junit.string());
-  }
-  return malformed ? 2 : failed ? 1 : 0;
-}
-
-}  // namespace
-
-void AddTestCommand(CLI::App& app, Action& action) {
-  auto options = std::make_shared<TestOptions>();
-  CLI::App* command = app.add_subcommand(
-      "test",
-      "Run site test files: each test feeds readings (a series, a trace or a CSV file of "
-      "recorded data) to a new device made from the file's settings, one round per reading on "
-      "the virtual clock, and compares the alarms raised, the voltage, the published values, "
-      "the discharge reports and the change-based reports with what the file expects. Prints "
-      "\"Unit Testing: FILE\" and \"  SUCCESS\" or \"  FAILED:\" with one block per failed "
-      "expectation. Exit status 0 when all pass, 1 when any fails, 2 when a test file is "
-      "malformed (FILE:LINE: message). The format is described in docs/test-files.md.");
-  command->add_option("FILE", options->files, "YAML test files to run, in this order")->required();
-  command
-      ->add_option("--plugin", options->plugin,
-                   "plug-in to load (default: beside this binary, then the installed one)")
-      ->type_name("PATH");
-  command
-      ->add_option("--junit", options->junit,
-                   "also write the results as JUnit XML to this file: one testsuite per "
-                   "test file, one testcase per test")
-      ->type_name("FILE");
-  command->add_flag("-v,--verbose", options->verbose,
-                    "show the plug-in's diagnostic lines of every failed test (kept out of the "
-                    "output otherwise)");
-  command->callback([&action, options] { action = [options] { return RunTests(*options); }; });
 }
 
 }  // namespace sim::cli

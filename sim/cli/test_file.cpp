@@ -16,128 +16,13 @@
 #include "sim/cli/csv_trace.h"
 #include "sim/cli/replay.h"
 #include "sim/cli/series.h"
+#include "sim/cli/text.h"
+#include "sim/cli/yaml_reading.h"
 
 namespace sim::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Malformed {
-  int line;
-  std::string message;
-};
-
-[[noreturn]] void Throw(int line, std::string message) {
-  throw Malformed{line, std::move(message)};
-}
-
-int LineOf(const YAML::Node& node, int fallback) {
-  const YAML::Mark mark = node.Mark();
-  return mark.line >= 0 && node.Type() != YAML::NodeType::Null ? mark.line + 1 : fallback;
-}
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
-std::string List(std::initializer_list<const char*> names) {
-  std::string text;
-  for (const char* name : names) text += (text.empty() ? "" : ", ") + std::string(name);
-  return text;
-}
-
-// Walks a mapping in file order: every key once, and (when allowed is not
-// empty) only the keys allowed.
-void ForEachKey(const YAML::Node& map, int line, const std::string& what,
-                std::initializer_list<const char*> allowed,
-                const std::function<void(const std::string&, int, const YAML::Node&)>& visit) {
-  if (!map.IsMap()) Throw(LineOf(map, line), what + " must be a mapping");
-  std::set<std::string> seen;
-  for (auto it = map.begin(); it != map.end(); ++it) {
-    const int key_line = LineOf(it->first, line);
-    if (!it->first.IsScalar()) Throw(key_line, "a key of " + what + " must be a plain text");
-    const std::string key = it->first.Scalar();
-    if (!seen.insert(key).second) Throw(key_line, "key " + Quoted(key) + " given twice");
-    if (allowed.size() > 0) {
-      bool known = false;
-      for (const char* name : allowed) known = known || key == name;
-      if (!known) {
-        Throw(key_line,
-              "unknown key " + Quoted(key) + " in " + what + " (expected " + List(allowed) + ")");
-      }
-    }
-    visit(key, key_line, it->second);
-  }
-}
-
-std::string Text(const YAML::Node& node, int line, const std::string& what) {
-  if (!node.IsScalar()) Throw(LineOf(node, line), what + " needs a single value");
-  return node.Scalar();
-}
-
-long long Integer(const YAML::Node& node, int line, const std::string& what, long long low,
-                  long long high) {
-  const std::string text = Text(node, line, what);
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
-    Throw(LineOf(node, line), what + " must be a whole number from " + std::to_string(low) +
-                                  " to " + std::to_string(high) + ": " + Quoted(text));
-  }
-  return value;
-}
-
-const std::regex& NumberPattern() {
-  static const std::regex pattern(R"([-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?)");
-  return pattern;
-}
-
-double Number(const YAML::Node& node, int line, const std::string& what) {
-  const std::string text = Text(node, line, what);
-  if (!std::regex_match(text, NumberPattern())) {
-    Throw(LineOf(node, line), what + " must be a number: " + Quoted(text));
-  }
-  return std::strtod(text.c_str(), nullptr);
-}
-
-// A YAML value as the JSON the device would get: plain scalars that read as
-// numbers, booleans or null become those, quoted ones stay text.
-Json::Value ToJson(const YAML::Node& node, int line) {
-  switch (node.Type()) {
-    case YAML::NodeType::Null:
-    case YAML::NodeType::Undefined:
-      return Json::Value();
-    case YAML::NodeType::Scalar: {
-      const std::string& text = node.Scalar();
-      if (node.Tag() != "?") return Json::Value(text);
-      if (text == "true" || text == "True" || text == "TRUE") return Json::Value(true);
-      if (text == "false" || text == "False" || text == "FALSE") return Json::Value(false);
-      if (text == "~" || text == "null" || text == "Null" || text == "NULL") return Json::Value();
-      if (std::regex_match(text, NumberPattern())) {
-        if (text.find_first_of(".eE") == std::string::npos) {
-          errno = 0;
-          const long long integer = std::strtoll(text.c_str(), nullptr, 10);
-          if (errno == 0) return Json::Value(static_cast<Json::Int64>(integer));
-        }
-        return Json::Value(std::strtod(text.c_str(), nullptr));
-      }
-      return Json::Value(text);
-    }
-    case YAML::NodeType::Sequence: {
-      Json::Value array(Json::arrayValue);
-      for (const YAML::Node& item : node) array.append(ToJson(item, LineOf(item, line)));
-      return array;
-    }
-    case YAML::NodeType::Map: {
-      Json::Value object(Json::objectValue);
-      ForEachKey(node, line, "a mapping", {},
-                 [&](const std::string& key, int key_line, const YAML::Node& value) {
-                   object[key] = ToJson(value, key_line);
-                 });
-      return object;
-    }
-  }
-  return Json::Value();
-}
 
 Point ReadPoint(const YAML::Node& node, int line) {
   Point point;
@@ -310,12 +195,15 @@ bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& fi
   std::ostringstream content;
   content << in.rdbuf();
   const fs::path folder = path.parent_path();
+  ResetExpansion();
   try {
     YAML::Node root;
     try {
       root = YAML::Load(content.str());
     } catch (const YAML::ParserException& failure) {
-      Throw(failure.mark.line + 1, failure.msg);
+      Throw(failure.mark.line + 1, TabInIndentation(content.str(), failure.mark.line)
+                                       ? "a tab in the indentation (YAML indents with spaces)"
+                                       : failure.msg);
     }
     if (!root.IsMap()) Throw(LineOf(root, 1), "a test file is a mapping with settings and tests");
     file.workdir = folder;
@@ -324,7 +212,7 @@ bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& fi
     ParseTimeText("2026-01-01 00:00:00", file.start, nanos, why);
     std::optional<YAML::Node> tests;
     int tests_line = 1;
-    bool has_settings = false;
+    bool has_settings = false, has_workdir = false;
     ForEachKey(
         root, 1, "the test file", {"settings", "workdir", "data_id", "start", "interval", "tests"},
         [&](const std::string& key, int key_line, const YAML::Node& value) {
@@ -334,13 +222,20 @@ bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& fi
               file.settings = ToJson(value, key_line);
               return;
             }
-            const std::string settings = Text(value, key_line, "settings");
+            // A site folder, as check takes it: its settings.json, and the
+            // folder as working directory unless workdir says otherwise.
+            fs::path settings = (folder / Text(value, key_line, "settings")).lexically_normal();
+            std::error_code ignored;
+            if (fs::is_directory(settings, ignored)) {
+              if (!has_workdir) file.workdir = settings;
+              settings /= "settings.json";
+            }
             std::string why;
-            if (!ReadSettingsFile((folder / settings).lexically_normal().string(), file.settings,
-                                  why)) {
+            if (!ReadSettingsFile(settings.string(), file.settings, why)) {
               Throw(LineOf(value, key_line), why);
             }
           } else if (key == "workdir") {
+            has_workdir = true;
             file.workdir = (folder / Text(value, key_line, "workdir")).lexically_normal();
             std::error_code ignored;
             if (!fs::is_directory(file.workdir, ignored)) {

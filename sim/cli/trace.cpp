@@ -27,14 +27,32 @@ bool ToNumber(const std::string& text, double& out) {
   return *end == '\0' && std::isfinite(out);
 }
 
-bool ToClock(const std::string& date, const std::string& clock, std::time_t& out) {
+// A reading: a number, or "nan", "inf", "-inf" as a broken sensor gives them.
+bool ToReading(const std::string& text, double& out) {
+  std::string lower;
+  for (const char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "nan") {
+    out = std::nan("");
+  } else if (lower == "inf" || lower == "+inf") {
+    out = HUGE_VAL;
+  } else if (lower == "-inf") {
+    out = -HUGE_VAL;
+  } else {
+    return ToNumber(text, out);
+  }
+  return true;
+}
+
+bool ToClock(const std::string& date, const std::string& clock, std::time_t& out, bool& gap) {
   int year, month, day, hour, minute, second;
   char extra;
   if (std::sscanf(date.c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &extra) != 3) return false;
   if (std::sscanf(clock.c_str(), "%2d:%2d:%2d%c", &hour, &minute, &second, &extra) != 3) {
     return false;
   }
-  return TimeOf(year, month, day, hour, minute, second, std::nullopt, out);
+  if (TimeOf(year, month, day, hour, minute, second, std::nullopt, out)) return true;
+  gap = InDaylightSavingGap(year, month, day, hour, minute, second);
+  return false;
 }
 
 bool Fail(std::string& error, const std::string& message) {
@@ -80,7 +98,7 @@ bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>&
       return Fail(error, "channel is no integer: " + words[1]);
     }
     double reading = 0;
-    if (!ToNumber(words[2], reading)) return Fail(error, "reading is no number: " + words[2]);
+    if (!ToReading(words[2], reading)) return Fail(error, "reading is no number: " + words[2]);
     parsed.kind = Directive::Kind::kAi;
     parsed.channel = static_cast<int>(integer);
     parsed.reading = static_cast<float>(reading);
@@ -105,9 +123,12 @@ bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>&
     parsed.kind = Directive::Kind::kSleep;
   } else if (name == "clock") {
     if (!expect(2, "clock YYYY-MM-DD HH:MM:SS")) return false;
-    if (!ToClock(words[1], words[2], parsed.clock)) {
+    bool gap = false;
+    if (!ToClock(words[1], words[2], parsed.clock, gap)) {
       return Fail(error, "no valid local time: " + words[1] + " " + words[2] +
-                             " (expected YYYY-MM-DD HH:MM:SS)");
+                             (gap ? " (a daylight-saving gap: that local time does not exist in "
+                                    "the time zone TZ)"
+                                  : " (expected YYYY-MM-DD HH:MM:SS)"));
     }
     parsed.kind = Directive::Kind::kClock;
   } else if (name == "advance") {
@@ -143,6 +164,12 @@ bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>&
   }
   directive = std::move(parsed);
   return true;
+}
+
+bool InDaylightSavingGap(int year, int month, int day, int hour, int minute, int second) {
+  std::time_t ignored = 0;
+  return TimeOf(year, month, day, hour, minute, second, 0L, ignored) &&
+         !TimeOf(year, month, day, hour, minute, second, std::nullopt, ignored);
 }
 
 bool TimeOf(int year, int month, int day, int hour, int minute, int second,

@@ -40,6 +40,10 @@ bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>&
 bool TimeOf(int year, int month, int day, int hour, int minute, int second,
             std::optional<long> utc_offset, std::time_t& out);
 
+// Whether a calendar time that exists (not 2024-02-30) falls into a
+// daylight-saving gap of the zone in force, so that it names no local time.
+bool InDaylightSavingGap(int year, int month, int day, int hour, int minute, int second);
+
 // The ramp's reading in round index (0-based) of count rounds.
 float RampReading(const Directive& ramp, long long index);
 

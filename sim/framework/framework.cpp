@@ -38,6 +38,10 @@ Json::Value MakeEvent(const char* name) {
 }  // namespace
 
 EventSink::~EventSink() = default;
+void EventSink::RecordSent(const OSKVDevice&, const unsigned char*, unsigned long) {}
+void EventSink::AlarmChecked(const OSKVDevice&, const std::string&, const std::string&,
+                             const std::string&, bool) {}
+void EventSink::ValueReported(const OSKVDevice&, const std::string&, float) {}
 
 void RecordingSink::Record(const OSKVDevice&, Json::Value event) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -235,7 +239,8 @@ int OSKVDevice::DeviceIoControl(int, const void*, int, void*, int, int& returned
 }
 
 void OSKVDevice::Reset() {
-  if (auto sink = sim::SinkOf(*this)) sink->Record(*this, sim::MakeEvent("Reset"));
+  auto sink = sim::SinkOf(*this);
+  if (sink && sink->WantsEvents()) sink->Record(*this, sim::MakeEvent("Reset"));
 }
 
 bool OSKVDevice::InitV(OSKVDevice*, unsigned int id, const Json::Value&) {
@@ -263,7 +268,9 @@ bool OSKVDevice::InitSetting(const Json::Value& settings) {
 bool OSKVDevice::IsSupportDevice(const std::string& type) const { return type == model_; }
 
 int OSKVDevice::SendSP(int code, const unsigned char* bytes, unsigned long length, bool flag) {
-  if (auto sink = sim::SinkOf(*this)) {
+  auto sink = sim::SinkOf(*this);
+  if (sink && !sink->WantsEvents()) sink->RecordSent(*this, bytes, length);
+  if (sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("SendSP");
     event["code"] = code;
     event["length"] = static_cast<Json::UInt64>(length);
@@ -277,7 +284,7 @@ int OSKVDevice::SendSP(int code, const unsigned char* bytes, unsigned long lengt
 // The simulated host has no delayed data, digital outputs or digital inputs;
 // the calls are recorded so that a device using them shows up.
 int OSKVDevice::SendDelayData(int code) {
-  if (auto sink = sim::SinkOf(*this)) {
+  if (auto sink = sim::SinkOf(*this); sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("SendDelayData");
     event["code"] = code;
     sink->Record(*this, std::move(event));
@@ -286,7 +293,7 @@ int OSKVDevice::SendDelayData(int code) {
 }
 
 int OSKVDevice::SendDoData(int channel, char value) {
-  if (auto sink = sim::SinkOf(*this)) {
+  if (auto sink = sim::SinkOf(*this); sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("SendDoData");
     event["channel"] = channel;
     event["value"] = static_cast<int>(value);
@@ -296,7 +303,7 @@ int OSKVDevice::SendDoData(int channel, char value) {
 }
 
 int OSKVDevice::ReadDi(int channel) {
-  if (auto sink = sim::SinkOf(*this)) {
+  if (auto sink = sim::SinkOf(*this); sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("ReadDi");
     event["channel"] = channel;
     sink->Record(*this, std::move(event));
@@ -311,7 +318,7 @@ float OSKVDevice::ReadAi(int channel) {
     const auto it = host_context_->readings.find(channel);
     if (it != host_context_->readings.end()) reading = it->second;
   }
-  if (auto sink = sim::SinkOf(*this)) {
+  if (auto sink = sim::SinkOf(*this); sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("ReadAi");
     event["channel"] = channel;
     event["reading"] = static_cast<double>(reading);
@@ -324,7 +331,7 @@ Json::Value OSKVDevice::Get_SP_Value(unsigned int, const std::string&) { return 
 
 bool OSKVDevice::CheckThreshold(const std::string& id, const std::string& name, const float& value,
                                 int flag) {
-  if (auto sink = sim::SinkOf(*this)) {
+  if (auto sink = sim::SinkOf(*this); sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("CheckThreshold");
     event["id"] = id;
     event["name"] = name;
@@ -339,7 +346,9 @@ bool OSKVDevice::CheckThresholdBool(int level, const std::string& alarm_id,
                                     const std::string& signal_id, const std::string& name,
                                     const std::string& text, bool condition, unsigned short flags) {
   rule_values_.push_back(rule_value{alarm_id, signal_id, name, text, level, condition});
-  if (auto sink = sim::SinkOf(*this)) {
+  auto sink = sim::SinkOf(*this);
+  if (sink && !sink->WantsEvents()) sink->AlarmChecked(*this, alarm_id, signal_id, name, condition);
+  if (sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("CheckThresholdBool");
     event["level"] = level;
     Json::Value& texts = event["texts"] = Json::Value(Json::arrayValue);
@@ -355,7 +364,9 @@ bool OSKVDevice::CheckThresholdBool(int level, const std::string& alarm_id,
 }
 
 bool OSKVDevice::CheckAOReport(const std::string& signal_id, float value) {
-  if (auto sink = sim::SinkOf(*this)) {
+  auto sink = sim::SinkOf(*this);
+  if (sink && !sink->WantsEvents()) sink->ValueReported(*this, signal_id, value);
+  if (sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("CheckAOReport");
     event["signal"] = signal_id;
     event["value"] = static_cast<double>(value);
@@ -367,7 +378,7 @@ bool OSKVDevice::CheckAOReport(const std::string& signal_id, float value) {
 bool OSKVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
   bool any_alarm = false;
   for (const rule_value& rule : rules) any_alarm = any_alarm || rule.condition;
-  if (auto sink = sim::SinkOf(*this)) {
+  if (auto sink = sim::SinkOf(*this); sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("DoBatchCheckThreshold");
     event["rules"] = static_cast<Json::UInt64>(rules.size());
     event["result"] = any_alarm;
@@ -377,7 +388,7 @@ bool OSKVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules) {
 }
 
 void OSKVDevice::SaveDeviceHistory(const unsigned char* bytes, unsigned long length) {
-  if (auto sink = sim::SinkOf(*this)) {
+  if (auto sink = sim::SinkOf(*this); sink && sink->WantsEvents()) {
     Json::Value event = sim::MakeEvent("SaveDeviceHistory");
     event["length"] = static_cast<Json::UInt64>(length);
     event["bytes"] = sim::Hex(bytes, length);

@@ -23,6 +23,17 @@ class EventSink {
  public:
   virtual ~EventSink();
   virtual void Record(const OSKVDevice& device, Json::Value event) = 0;
+
+  // A sink that follows only what rounds show answers false here, and the
+  // framework then makes no JSON event at all: it hands the three calls
+  // below to the sink as they are and records nothing of the others. The
+  // answer may change between calls.
+  virtual bool WantsEvents() const { return true; }
+  virtual void RecordSent(const OSKVDevice& device, const unsigned char* bytes,
+                          unsigned long length);
+  virtual void AlarmChecked(const OSKVDevice& device, const std::string& first,
+                            const std::string& second, const std::string& third, bool condition);
+  virtual void ValueReported(const OSKVDevice& device, const std::string& signal, float value);
 };
 
 // Keeps every event in order; safe to share between devices and threads.

@@ -1,0 +1,238 @@
+#include "sim/cli/test_command.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+
+#include "sim/cli/event_log.h"
+#include "sim/cli/findings.h"
+#include "sim/cli/session.h"
+#include "sim/cli/site_test.h"
+#include "sim/cli/test_file.h"
+#include "sim/cli/text.h"
+#include "sim/framework/sim_framework.h"
+
+namespace sim::cli {
+namespace {
+
+struct TestOptions {
+  std::vector<std::string> files;
+  std::string plugin;
+  std::string junit;
+  bool verbose = false;
+  bool strict = false;
+  std::string run;  // ECMAScript pattern the names of the tests to run contain
+};
+
+// What check says of the file's settings, in its working directory: the
+// warnings and errors, said once per file (the device is configured once
+// more for it, without rounds). Empty when the device cannot be inspected.
+std::vector<Finding> SettingsFindings(Host& host, const TestFile& file) {
+  std::string error;
+  DevicePtr device = host.NewDevice(file.data_id, file.settings, nullptr, error);
+  if (!device) return {};
+  ConfiguredSite site;
+  site.settings = file.settings;
+  site.workdir = file.workdir;
+  {
+    StdoutCapture capture;
+    try {
+      site.accepted = device->InitSetting(file.settings);
+      site.refusal = site.accepted ? "" : sim::LastSettingsError(*device);
+    } catch (const std::exception& thrown) {
+      site.refusal = thrown.what();
+    }
+    // The framework keeps a complaint exactly when its own step refused.
+    site.threw = !site.accepted && sim::LastSettingsError(*device).empty();
+    std::istringstream lines(capture.Text());
+    for (std::string line; std::getline(lines, line);) site.diagnostics.push_back(line);
+  }
+  std::string why;
+  if (!ReadDeviceState(*device, site.state, why)) return {};
+  std::vector<Finding> shown;
+  for (Finding& finding : FindingsOf(site)) {
+    if (finding.severity != Severity::kNote) shown.push_back(std::move(finding));
+  }
+  return shown;
+}
+
+struct FileResult {
+  std::string display;
+  std::string malformed;  // FILE:LINE: message
+  std::vector<TestResult> tests;
+};
+
+std::string Indented(const std::string& text, const std::string& indent) {
+  std::string out;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) out += indent + line + "\n";
+  return out;
+}
+
+std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
+  size_t tests = 0, failures = 0, errors = 0;
+  for (const FileResult& file : files) {
+    tests += file.malformed.empty() ? file.tests.size() : 1;
+    errors += !file.malformed.empty();
+    for (const TestResult& test : file.tests) failures += !test.failures.empty();
+  }
+  std::ostringstream xml;
+  xml << std::fixed << std::setprecision(3);
+  xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<testsuites name=\"aikorvane-sim test\" tests=\"" << tests << "\" failures=\"" << failures
+      << "\" errors=\"" << errors << "\">\n";
+  for (const FileResult& file : files) {
+    size_t failed = 0;
+    double seconds = 0;
+    for (const TestResult& test : file.tests) {
+      failed += !test.failures.empty();
+      seconds += test.seconds;
+    }
+    xml << "  <testsuite name=\"" << XmlEscaped(file.display) << "\" tests=\""
+        << (file.malformed.empty() ? file.tests.size() : 1) << "\" failures=\"" << failed
+        << "\" errors=\"" << !file.malformed.empty() << "\" time=\"" << seconds << "\">\n";
+    if (!file.malformed.empty()) {
+      xml << "    <testcase name=\"load\" classname=\"" << XmlEscaped(file.display) << "\">\n"
+          << "      <error message=\"" << XmlEscaped(file.malformed) << "\"/>\n    </testcase>\n";
+    }
+    for (const TestResult& test : file.tests) {
+      xml << "    <testcase name=\"" << XmlEscaped(test.name) << "\" classname=\""
+          << XmlEscaped(file.display) << "\" time=\"" << test.seconds << "\"";
+      if (test.failures.empty()) {
+        xml << "/>\n";
+        continue;
+      }
+      std::string text;
+      for (const std::string& block : test.failures) text += block;
+      xml << ">\n      <failure message=\"" << test.failures.size() << " expectation"
+          << (test.failures.size() == 1 ? "" : "s") << " failed\">" << XmlEscaped(text)
+          << "</failure>\n";
+      if (verbose) xml << "      <system-out>" << XmlEscaped(test.diagnostics) << "</system-out>\n";
+      xml << "    </testcase>\n";
+    }
+    xml << "  </testsuite>\n";
+  }
+  xml << "</testsuites>\n";
+  return xml.str();
+}
+
+int RunTests(const TestOptions& options) {
+  const fs::path start = fs::current_path();
+  UseUtcUnlessZoneSet();
+  Host host;
+  std::string error = host.Load(options.plugin, start);
+  if (!error.empty()) return Fail(error);
+  auto log = std::make_shared<EventLog>(nullptr);
+  error = host.StartReceiver(*log);
+  if (!error.empty()) return Fail(error);
+
+  std::optional<std::regex> selected;
+  if (!options.run.empty()) {
+    try {
+      selected.emplace(options.run);
+    } catch (const std::regex_error& failure) {
+      return Fail("--run " + options.run + " is no regular expression: " + failure.what(), 2);
+    }
+  }
+  std::vector<FileResult> results;
+  bool malformed = false, failed = false;
+  for (const std::string& name : options.files) {
+    FileResult& result = results.emplace_back();
+    result.display = name;
+    std::cout << "Unit Testing: " << name << std::endl;
+    TestFile file;
+    if (!LoadTestFile(Absolute(name, start), name, file, result.malformed)) {
+      malformed = true;
+      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
+      continue;
+    }
+    // Profiles are read from ./ini/ of the device's working directory.
+    if (chdir(file.workdir.c_str()) != 0) {
+      result.malformed =
+          name + ": cannot work in " + file.workdir.string() + ": " + std::strerror(errno);
+      malformed = true;
+      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
+      continue;
+    }
+    bool warned = false;
+    for (const Finding& finding : SettingsFindings(host, file)) {
+      std::cout << "  settings " << SeverityName(finding.severity) << ' ' << finding.code->name
+                << ' ' << finding.place
+                << ": " << finding.message << '\n';
+      warned = true;
+    }
+    for (const SiteTest& test : file.tests) {
+      if (selected && !std::regex_search(test.name, *selected)) continue;
+      result.tests.push_back(RunSiteTest(host, log, file, test));
+    }
+    std::string report;
+    for (const TestResult& test : result.tests) {
+      for (const std::string& block : test.failures) report += block;
+      if (options.verbose && !test.failures.empty()) {
+        report += "    test: " + test.name + ", diagnostic lines of the plug-in:\n" +
+                  Indented(test.diagnostics, "        ");
+      }
+    }
+    if (options.strict && warned) {
+      report += "    the settings have warnings (--strict)\n";
+    }
+    failed = failed || !report.empty();
+    std::cout << (report.empty() ? "  SUCCESS\n" : "  FAILED:\n" + report) << std::endl;
+  }
+  sim::SetVirtualTime(std::nullopt);
+  if (!options.junit.empty()) {
+    const fs::path junit = Absolute(options.junit, start);
+    std::ofstream out(junit, std::ios::binary | std::ios::trunc);
+    out << JUnit(results, options.verbose);
+    out.close();
+    if (!out) return Fail("cannot write the JUnit report " + junit.string());
+  }
+  return malformed ? 2 : failed ? 1 : 0;
+}
+
+}  // namespace
+
+void AddTestCommand(CLI::App& app, Action& action) {
+  auto options = std::make_shared<TestOptions>();
+  CLI::App* command = app.add_subcommand(
+      "test",
+      "Run site test files: each test feeds readings (a series, a trace or a CSV file of "
+      "recorded data) to a new device made from the file's settings, one round per reading on "
+      "the virtual clock, and compares the alarms raised, the voltage, the published values, "
+      "the discharge reports and the change-based reports with what the file expects. Prints "
+      "\"Unit Testing: FILE\" and \"  SUCCESS\" or \"  FAILED:\" with one block per failed "
+      "expectation. Exit status 0 when all pass, 1 when any fails, 2 when a test file is "
+      "malformed (FILE:LINE: message). The format is described in docs/test-files.md.");
+  command->add_option("FILE", options->files, "YAML test files to run, in this order")->required();
+  command
+      ->add_option("--plugin", options->plugin,
+                   "plug-in to load (default: beside this binary, then the installed one)")
+      ->type_name("PATH");
+  command
+      ->add_option("--junit", options->junit,
+                   "also write the results as JUnit XML to this file: one testsuite per "
+                   "test file, one testcase per test")
+      ->type_name("FILE");
+  command->add_flag("--strict", options->strict,
+                    "fail a file whose settings have warnings of the check command (they are "
+                    "printed once per file either way)");
+  command
+      ->add_option("--run", options->run,
+                   "run only the tests whose name contains a match of this regular "
+                   "expression (ECMAScript syntax)")
+      ->type_name("REGEX");
+  command->add_flag("-v,--verbose", options->verbose,
+                    "show the plug-in's diagnostic lines of every failed test (kept out of the "
+                    "output otherwise)");
+  command->callback([&action, options] { action = [options] { return RunTests(*options); }; });
+}
+
+}  // namespace sim::cli
