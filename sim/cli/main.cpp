@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 
+#include "sim/cli/backtest/backtest_command.h"
 #include "sim/cli/check_command.h"
 #include "sim/cli/commands.h"
 #include "sim/cli/replay_command.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
   Action action = [&options] { return RunReplay(options); };
   RegisterCheckCommand(app, action);
   AddTestCommand(app, action);
+  AddBacktestCommand(app, action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

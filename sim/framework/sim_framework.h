@@ -69,6 +69,9 @@ std::string ApplyHostSettings(OSKVDevice& device, const Json::Value& host_settin
 // devices stamp their rounds with) returns it instead of the real time.
 void SetVirtualTime(std::optional<std::time_t> now);
 std::optional<std::time_t> VirtualTime();
+// The calling thread's own virtual clock, ahead of the one above: time() on
+// this thread returns it while set.
+void SetThreadVirtualTime(std::optional<std::time_t> now);
 
 // The 15 record bytes as upper-case hexadecimal.
 std::string Hex(const unsigned char* bytes, unsigned long length);

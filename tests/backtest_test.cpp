@@ -1,0 +1,252 @@
+// The backtest: its merge patch, shares and counts on their own, then the
+// command on the bundled fleet and on sites made to fail.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/cli/backtest/fleet.h"
+#include "sim/cli/backtest/merge_patch.h"
+#include "sim/cli/backtest/tally.h"
+#include "support/sim_run.h"
+#include "support/test_support.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using testing_support::ParseJson;
+using testing_support::RunSim;
+using testing_support::SimRun;
+
+const std::string kFleet = std::string(AIKORVANE_EXAMPLES) + "/fleet";
+const std::string kFixtures = std::string(AIKORVANE_SOURCE_TESTS) + "/fixtures/backtest";
+
+// The examples of RFC 7386, appendix A.
+TEST(MergePatch, RfcExamples) {
+  const struct {
+    const char *target, *patch, *result;
+  } cases[] = {
+      {R"({"a":"b"})", R"({"a":"c"})", R"({"a":"c"})"},
+      {R"({"a":"b"})", R"({"b":"c"})", R"({"a":"b","b":"c"})"},
+      {R"({"a":"b"})", R"({"a":null})", R"({})"},
+      {R"({"a":"b","b":"c"})", R"({"a":null})", R"({"b":"c"})"},
+      {R"({"a":["b"]})", R"({"a":"c"})", R"({"a":"c"})"},
+      {R"({"a":"c"})", R"({"a":["b"]})", R"({"a":["b"]})"},
+      {R"({"a":{"b":"c"}})", R"({"a":{"b":"d","c":null}})", R"({"a":{"b":"d"}})"},
+      {R"({"a":[{"b":"c"}]})", R"({"a":[1]})", R"({"a":[1]})"},
+      {R"(["a","b"])", R"(["c","d"])", R"(["c","d"])"},
+      {R"({"a":"b"})", R"(["c"])", R"(["c"])"},
+      {R"({"a":"foo"})", "null", "null"},
+      {R"({"a":"foo"})", R"("bar")", R"("bar")"},
+      {R"({"e":null})", R"({"a":1})", R"({"e":null,"a":1})"},
+      {R"([1,2])", R"({"a":"b","c":null})", R"({"a":"b"})"},
+      {R"({})", R"({"a":{"bb":{"ccc":null}}})", R"({"a":{"bb":{}}})"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sim::cli::ApplyMergePatch(ParseJson(c.target), ParseJson(c.patch)),
+              ParseJson(c.result))
+        << c.target << " + " << c.patch;
+  }
+}
+
+TEST(Shards, EverySiteInExactlyOneShard) {
+  std::vector<sim::cli::SiteFolder> sites;
+  for (const char* name : {"a", "b", "c", "d", "e"}) sites.push_back({name, name});
+  for (int count = 1; count <= 6; ++count) {
+    std::string seen;
+    for (int index = 1; index <= count; ++index) {
+      for (const auto& site : sim::cli::ShardOf(sites, {index, count})) seen += site.name;
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, "abcde") << count << " shards";
+  }
+  sim::cli::Shard shard;
+  std::string error;
+  EXPECT_TRUE(sim::cli::ParseShard("2/3", shard, error));
+  EXPECT_EQ(shard.index, 2);
+  for (const char* bad : {"0/3", "4/3", "3", "a/b", "1/0", "-1/2", "1/2/3", ""}) {
+    EXPECT_FALSE(sim::cli::ParseShard(bad, shard, error)) << bad;
+  }
+}
+
+// Rounds of two sides as (time, baseline condition, candidate condition) of
+// one alarm: counts, time raised and the first differences.
+TEST(Tally, CountsAndDifferences) {
+  sim::cli::SideTally baseline, candidate;
+  sim::cli::SideCounter b(baseline), c(candidate);
+  sim::cli::RoundComparer comparer;
+  const struct {
+    std::time_t time;
+    bool b, c;
+  } rounds[] = {{100, false, false}, {160, true, false}, {220, true, true},
+                {280, false, false}, {340, true, false}, {400, true, false}};
+  for (const auto& round : rounds) {
+    b.BeginRound(round.time);
+    c.BeginRound(round.time);
+    b.Alarm("A", "low", round.b);
+    c.Alarm("A", "low", round.c);
+    if (round.time == 160) b.DischargeReport("1");
+    comparer.Compare(round.time, b.ThisRound(), c.ThisRound());
+  }
+  b.Finish(400);
+  c.Finish(400);
+  const sim::cli::AlarmTally& alarm = baseline.alarms.at("A");
+  EXPECT_EQ(alarm.raised, 2);
+  EXPECT_EQ(alarm.seconds_raised, (280 - 160) + (400 - 340));
+  EXPECT_EQ(alarm.first_raised, 160);
+  EXPECT_EQ(alarm.last_cleared, 280);
+  EXPECT_EQ(candidate.alarms.at("A").seconds_raised, 60);
+  const auto changes = sim::cli::Changes(baseline, candidate, comparer);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].kind, "alarm_raises");
+  EXPECT_EQ(changes[0].first_differences, (std::vector<std::time_t>{160, 220, 340}));
+  EXPECT_EQ(changes[1].kind, "discharge_reports");
+  EXPECT_EQ(changes[1].baseline, 1);
+}
+
+Json::Value Document(const SimRun& run) {
+  Json::Value document;
+  Json::CharReaderBuilder builder;
+  std::string error;
+  std::istringstream in(run.out);
+  EXPECT_TRUE(Json::parseFromStream(builder, in, &document, &error)) << error << run.err;
+  return document;
+}
+
+const Json::Value& SiteOf(const Json::Value& document, const std::string& name) {
+  for (const Json::Value& site : document["sites"]) {
+    if (site["site"].asString() == name) return site;
+  }
+  ADD_FAILURE() << "no site " << name;
+  return Json::Value::nullSingleton();
+}
+
+std::vector<std::string> Kinds(const Json::Value& site) {
+  std::vector<std::string> kinds;
+  for (const Json::Value& change : site["changes"]) {
+    kinds.push_back(change["kind"].asString() + " " + change["alarm"].asString());
+  }
+  return kinds;
+}
+
+class Backtest : public ::testing::Test {
+ protected:
+  testing_support::ScratchDir scratch_;
+  const std::string fleet_ = kFleet + "/north " + kFleet + "/east " + kFleet + "/west ";
+  const std::string patch_ = "--candidate-patch " + kFleet + "/candidate-patch.json ";
+};
+
+TEST_F(Backtest, BundledFleet) {
+  const SimRun run = RunSim("backtest --format json " + patch_ + fleet_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const Json::Value document = Document(run);
+  ASSERT_EQ(document["sites"].size(), 3u);
+  EXPECT_EQ(document["sites"][0]["site"], "east");  // by name
+  // The deep discharge no longer raises the low and very-low alarms.
+  const Json::Value& north = SiteOf(document, "north");
+  EXPECT_EQ(north["rounds"], 3 * 1440);
+  EXPECT_EQ(north["from"], "2026-11-02T00:00:00+00:00");
+  EXPECT_THAT(Kinds(north), ::testing::IsSupersetOf({"alarm_only_baseline 110610050010",
+                                                      "alarm_only_baseline 110610060010"}));
+  // The flapping alarm is gone.
+  const Json::Value& west = SiteOf(document, "west");
+  EXPECT_GT(west["baseline"]["alarms"]["110610050010"]["raised"].asInt(), 5);
+  EXPECT_THAT(Kinds(west), ::testing::Contains("alarm_only_baseline 110610050010"));
+  // A lower start voltage: fewer discharge reports of the shallow discharges.
+  const Json::Value& east = SiteOf(document, "east");
+  EXPECT_GT(east["baseline"]["discharge_reports"].asInt(),
+            east["candidate"]["discharge_reports"].asInt());
+  EXPECT_EQ(document["summary"]["sites_changed"], 3);
+
+  const SimRun text = RunSim("backtest " + patch_ + fleet_);
+  EXPECT_EQ(text.status, 0);
+  EXPECT_THAT(text.out, HasSubstr("north: 110610050010 001#48V蓄电池电压过低: raised 1 -> 0, no longer raised"));
+  EXPECT_THAT(text.out, HasSubstr("fleet: 3 sites, 3 changed, 0 failed, 12960 rounds"));
+}
+
+// Shards merged give the document of the whole run, byte for byte, and so
+// does one thread.
+TEST_F(Backtest, ShardsMergedAndThreadsGiveTheWholeRun) {
+  const std::string json = "backtest --format json " + patch_ + fleet_;
+  const SimRun whole = RunSim(json);
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const SimRun one = RunSim(json + "--jobs 1");
+  EXPECT_EQ(one.out, whole.out) << one.err;
+  std::string shards;
+  for (const char* shard : {"1/2", "2/2"}) {
+    const std::string file = std::string("shard-") + shard[0] + ".json";
+    const SimRun run = RunSim(json + "--shard " + shard);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::ofstream(file) << run.out;
+    shards += " " + file;
+  }
+  EXPECT_EQ(RunSim("backtest --format json --merge" + shards).out, whole.out);
+  // GNU parallel, as docs/backtest.md runs the shards.
+  if (std::system("parallel --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no GNU parallel";
+  const std::string command = "parallel --will-cite '" AIKORVANE_SIM_EMULATOR " " AIKORVANE_SIM_PATH
+                              " " + json + "--shard {}/3 > p{}.json' ::: 1 2 3";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(RunSim("backtest --format json --merge p1.json p2.json p3.json").out, whole.out);
+}
+
+// Each bad site is an error of its own with its file and line; the others
+// still run and the exit status is 1.
+TEST_F(Backtest, BadSitesDoNotStopTheOthers) {
+  const SimRun run =
+      RunSim("backtest --format json " + patch_ + kFleet + "/east " + kFixtures + "/no-history " +
+             kFixtures + "/empty-csv " + kFixtures + "/overlap " + kFixtures + "/gap");
+  EXPECT_EQ(run.status, 1) << run.err;
+  const Json::Value document = Document(run);
+  EXPECT_THAT(SiteOf(document, "no-history")["error"].asString(), HasSubstr("no history folder"));
+  EXPECT_THAT(SiteOf(document, "empty-csv")["error"].asString(),
+              HasSubstr("history/2026-11-02.csv: no rows"));
+  EXPECT_THAT(SiteOf(document, "overlap")["error"].asString(),
+              HasSubstr("overlap/history/b.csv:2: time is before the end of a.csv"));
+  EXPECT_FALSE(SiteOf(document, "east").isMember("error"));
+  // Files in time order, whatever their names; the gap counts as time raised.
+  const Json::Value& gap = SiteOf(document, "gap");
+  EXPECT_FALSE(gap.isMember("error")) << gap["error"].asString();
+  EXPECT_EQ(gap["from"], "2026-11-01T00:00:00+00:00");
+  EXPECT_EQ(gap["baseline"]["alarms"]["110610050010"]["seconds_raised"], 2 * 86400);
+  EXPECT_EQ(document["summary"]["sites_failed"], 3);
+}
+
+TEST_F(Backtest, RefusedSettingsAndUsageErrors) {
+  SimRun run = RunSim("backtest --format json --candidate-patch " + kFixtures + "/refused.json " +
+                      kFleet + "/east");
+  EXPECT_EQ(run.status, 1);
+  const Json::Value refused = Document(run);
+  const Json::Value& east = SiteOf(refused, "east");
+  EXPECT_EQ(east["candidate"]["accepted"], false);
+  EXPECT_THAT(east["error"].asString(), HasSubstr("the candidate settings are refused"));
+
+  const struct {
+    std::string arguments, message;
+  } usage[] = {
+      {"--candidate-patch " + kFixtures + "/not-json.json " + kFleet + "/east", "not JSON"},
+      {"--candidate-patch " + kFixtures + "/array.json " + kFleet + "/east", "JSON object"},
+      {"--candidate " + kFixtures + "/nowhere " + kFleet + "/east", "not a folder"},
+      {kFleet + "/east", "--candidate"},
+      {patch_ + kFleet + "/east " + kFixtures + "/../../../examples/fleet/east", "two sites"},
+      {patch_ + "--shard 3/2 " + kFleet + "/east", "K/N"},
+  };
+  for (const auto& c : usage) {
+    run = RunSim("backtest " + c.arguments);
+    EXPECT_EQ(run.status, 2) << c.arguments;
+    EXPECT_THAT(run.err, HasSubstr(c.message)) << c.arguments;
+  }
+  // A candidate folder without the site's folder is an error of that site.
+  run = RunSim("backtest --candidate " + kFixtures + " " + kFleet + "/east");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.out, HasSubstr("east: error: "));
+  EXPECT_THAT(run.out, HasSubstr("has no folder for this site"));
+}
+
+}  // namespace
