@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/cli/analysis.h"
 #include "sim/cli/backtest/fleet.h"
 #include "sim/cli/backtest/merge_patch.h"
 #include "sim/cli/backtest/tally.h"
@@ -76,38 +77,35 @@ TEST(Shards, EverySiteInExactlyOneShard) {
 }
 
 // Rounds of two sides as (time, baseline condition, candidate condition) of
-// one alarm: counts, time raised and the first differences.
-TEST(Tally, CountsAndDifferences) {
-  sim::cli::SideTally baseline, candidate;
-  sim::cli::SideCounter b(baseline), c(candidate);
-  sim::cli::RoundComparer comparer;
+// one alarm: what changed, and the first rounds in which the sides differ.
+TEST(Changes, KindsAndFirstDifferences) {
   const struct {
     std::time_t time;
     bool b, c;
   } rounds[] = {{100, false, false}, {160, true, false}, {220, true, true},
                 {280, false, false}, {340, true, false}, {400, true, false}};
-  for (const auto& round : rounds) {
-    b.BeginRound(round.time);
-    c.BeginRound(round.time);
-    b.Alarm("A", "low", round.b);
-    c.Alarm("A", "low", round.c);
-    if (round.time == 160) b.DischargeReport("1");
-    comparer.Compare(round.time, b.ThisRound(), c.ThisRound());
+  sim::cli::Analyser baseline, candidate;
+  sim::cli::RoundComparer comparer;
+  int round = 0;
+  for (const auto& r : rounds) {
+    sim::cli::RoundMarks b, c;
+    baseline.BeginRound(++round, r.time, true);
+    candidate.BeginRound(round, r.time, true);
+    baseline.AlarmChecked({"A", "low", r.b});
+    candidate.AlarmChecked({"A", "low", r.c});
+    if (r.b && (round == 2 || round == 5)) b.raised.push_back("A");
+    if (r.c && round == 3) c.raised.push_back("A");
+    if (round == 2) b.discharge = "1 ";
+    comparer.Compare(r.time, b, c);
   }
-  b.Finish(400);
-  c.Finish(400);
-  const sim::cli::AlarmTally& alarm = baseline.alarms.at("A");
-  EXPECT_EQ(alarm.raised, 2);
-  EXPECT_EQ(alarm.seconds_raised, (280 - 160) + (400 - 340));
-  EXPECT_EQ(alarm.first_raised, 160);
-  EXPECT_EQ(alarm.last_cleared, 280);
-  EXPECT_EQ(candidate.alarms.at("A").seconds_raised, 60);
-  const auto changes = sim::cli::Changes(baseline, candidate, comparer);
+  const auto changes = sim::cli::Changes(baseline.Result(), candidate.Result(), comparer);
   ASSERT_EQ(changes.size(), 2u);
   EXPECT_EQ(changes[0].kind, "alarm_raises");
+  EXPECT_EQ(changes[0].baseline, 2);
+  EXPECT_EQ(changes[0].candidate, 1);
   EXPECT_EQ(changes[0].first_differences, (std::vector<std::time_t>{160, 220, 340}));
   EXPECT_EQ(changes[1].kind, "discharge_reports");
-  EXPECT_EQ(changes[1].baseline, 1);
+  EXPECT_EQ(changes[1].first_differences, (std::vector<std::time_t>{160}));
 }
 
 Json::Value Document(const SimRun& run) {
@@ -154,7 +152,7 @@ TEST_F(Backtest, BundledFleet) {
   EXPECT_EQ(north["rounds"], 3 * 1440);
   EXPECT_EQ(north["from"], "2026-11-02T00:00:00+00:00");
   EXPECT_THAT(Kinds(north), ::testing::IsSupersetOf({"alarm_only_baseline 110610050010",
-                                                      "alarm_only_baseline 110610060010"}));
+                                                     "alarm_only_baseline 110610060010"}));
   // The flapping alarm is gone.
   const Json::Value& west = SiteOf(document, "west");
   EXPECT_GT(west["baseline"]["alarms"]["110610050010"]["raised"].asInt(), 5);
@@ -167,7 +165,9 @@ TEST_F(Backtest, BundledFleet) {
 
   const SimRun text = RunSim("backtest " + patch_ + fleet_);
   EXPECT_EQ(text.status, 0);
-  EXPECT_THAT(text.out, HasSubstr("north: 110610050010 001#48V蓄电池电压过低: raised 1 -> 0, no longer raised"));
+  EXPECT_THAT(
+      text.out,
+      HasSubstr("north: 110610050010 001#48V蓄电池电压过低: raised 1 -> 0, no longer raised"));
   EXPECT_THAT(text.out, HasSubstr("fleet: 3 sites, 3 changed, 0 failed, 12960 rounds"));
 }
 
@@ -191,7 +191,8 @@ TEST_F(Backtest, ShardsMergedAndThreadsGiveTheWholeRun) {
   // GNU parallel, as docs/backtest.md runs the shards.
   if (std::system("parallel --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no GNU parallel";
   const std::string command = "parallel --will-cite '" AIKORVANE_SIM_EMULATOR " " AIKORVANE_SIM_PATH
-                              " " + json + "--shard {}/3 > p{}.json' ::: 1 2 3";
+                              " " +
+                              json + "--shard {}/3 > p{}.json' ::: 1 2 3";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(RunSim("backtest --format json --merge p1.json p2.json p3.json").out, whole.out);
 }

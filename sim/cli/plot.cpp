@@ -141,21 +141,28 @@ Spans AlarmSpans(const Frame& frame, const Analysis& analysis, const std::string
   return spans;
 }
 
-// Lanes below the chart, one per alarm that was ever raised, and the time
-// any alarm was raised shaded over the chart.
-void DrawAlarmLanes(const Frame& frame, const Analysis& analysis,
-                    const std::vector<std::string>& lanes, std::ostream& svg) {
+// A lane below the chart: one alarm of one analysis.
+struct Lane {
+  std::string id;
+  const Analysis* analysis;
+  std::string label;  // empty: the alarm's id and name
+  const char* colour;
+};
+
+// Lanes below the chart and the time any alarm was raised shaded over it.
+void DrawAlarmLanes(const Frame& frame, const std::vector<Lane>& lanes, std::ostream& svg) {
   Spans any;
-  for (size_t lane = 0; lane < lanes.size(); ++lane) {
-    const std::string& id = lanes[lane];
-    const double lane_y = frame.lanes_top + frame.lane_height * static_cast<double>(lane);
-    const auto stats = analysis.alarms.find(id);
+  for (size_t index = 0; index < lanes.size(); ++index) {
+    const Lane& lane = lanes[index];
+    const double lane_y = frame.lanes_top + frame.lane_height * static_cast<double>(index);
+    const auto stats = lane.analysis->alarms.find(lane.id);
+    const std::string name = stats != lane.analysis->alarms.end() ? stats->second.name : "";
     svg << "<text x=\"" << frame.left + frame.PlotWidth() + 8 << "\" y=\"" << lane_y + 14 << "\">"
-        << XmlEscaped(id + " " + (stats != analysis.alarms.end() ? stats->second.name : ""))
-        << "</text>\n";
-    for (const auto& [x1, x2] : AlarmSpans(frame, analysis, id)) {
+        << XmlEscaped(lane.label.empty() ? lane.id + " " + name : lane.label) << "</text>\n";
+    for (const auto& [x1, x2] : AlarmSpans(frame, *lane.analysis, lane.id)) {
       svg << "<rect class=\"alarm\" x=\"" << x1 << "\" y=\"" << lane_y + 3 << "\" width=\""
-          << x2 - x1 << "\" height=\"" << frame.lane_height - 6 << "\" fill=\"#d33\"/>\n";
+          << x2 - x1 << "\" height=\"" << frame.lane_height - 6 << "\" fill=\"" << lane.colour
+          << "\"/>\n";
       any.emplace_back(x1, x2);
     }
   }
@@ -166,6 +173,15 @@ void DrawAlarmLanes(const Frame& frame, const Analysis& analysis,
     svg << "<rect x=\"" << x1 << "\" y=\"" << frame.top << "\" width=\"" << x2 - x1
         << "\" height=\"" << frame.chart_height << "\" fill=\"#d33\" fill-opacity=\"0.08\"/>\n";
   }
+}
+
+// The ids of every alarm that changed state, in the order they first did.
+std::vector<std::string> ChangedAlarms(const Analysis& analysis) {
+  std::vector<std::string> ids;
+  for (const AlarmChange& change : analysis.alarm_changes) {
+    if (std::find(ids.begin(), ids.end(), change.id) == ids.end()) ids.push_back(change.id);
+  }
+  return ids;
 }
 
 // Dashed lines, labelled on the right; labels of close thresholds are moved
@@ -367,11 +383,10 @@ std::vector<Threshold> CollectThresholds(const Json::Value& settings, const Anal
   return thresholds;
 }
 
-std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds) {
-  std::vector<std::string> lanes;
-  for (const AlarmChange& change : analysis.alarm_changes) {
-    if (std::find(lanes.begin(), lanes.end(), change.id) == lanes.end()) lanes.push_back(change.id);
-  }
+namespace {
+
+std::string Render(const Analysis& analysis, const std::vector<Threshold>& thresholds,
+                   const std::vector<Lane>& lanes) {
   const Frame frame = MakeFrame(analysis, thresholds, lanes.size());
   std::ostringstream svg;
   svg << std::fixed << std::setprecision(1);
@@ -382,12 +397,36 @@ std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& th
   svg << "<text x=\"" << frame.left << "\" y=\"24\" font-size=\"15\">aikorvane-sim: voltage of "
       << analysis.rounds << (analysis.rounds == 1 ? " round" : " rounds") << "</text>\n";
   DrawAxes(frame, analysis, svg);
-  DrawAlarmLanes(frame, analysis, lanes, svg);
+  DrawAlarmLanes(frame, lanes, svg);
   DrawThresholds(frame, thresholds, svg);
   DrawVoltage(frame, analysis, svg);
   DrawReports(frame, analysis, svg);
   svg << "</svg>\n";
   return svg.str();
+}
+
+}  // namespace
+
+std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds) {
+  std::vector<Lane> lanes;
+  for (const std::string& id : ChangedAlarms(analysis))
+    lanes.push_back({id, &analysis, "", "#d33"});
+  return Render(analysis, thresholds, lanes);
+}
+
+std::string RenderComparisonSvg(const Analysis& baseline, const Analysis& candidate,
+                                const std::vector<Threshold>& thresholds) {
+  std::vector<std::string> ids = ChangedAlarms(baseline);
+  for (const std::string& id : ChangedAlarms(candidate)) {
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  }
+  std::vector<Lane> lanes;
+  for (const std::string& id : ids) {
+    // The candidate's lane under the baseline's, named once.
+    lanes.push_back({id, &baseline, "", "#d33"});
+    lanes.push_back({id, &candidate, "  \u2514 candidate", "#36c"});
+  }
+  return Render(baseline, thresholds, lanes);
 }
 
 }  // namespace sim::cli

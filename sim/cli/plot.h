@@ -26,6 +26,10 @@ struct Threshold {
 std::vector<Threshold> CollectThresholds(const Json::Value& settings, const Analysis& analysis);
 
 std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds);
+// The baseline's voltage and reports, with a lane of each side under each
+// alarm that either side raised: where a settings change moves an alarm.
+std::string RenderComparisonSvg(const Analysis& baseline, const Analysis& candidate,
+                                const std::vector<Threshold>& thresholds);
 
 // Ticks of a value axis from low to high: multiples of 1, 2 or 5 times a
 // power of ten, the step chosen so that at most max_ticks fall in the range.

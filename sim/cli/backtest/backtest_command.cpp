@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <streambuf>
@@ -11,6 +13,7 @@
 
 #include "sim/cli/backtest/document.h"
 #include "sim/cli/backtest/fleet.h"
+#include "sim/cli/backtest/html_report.h"
 #include "sim/cli/backtest/report_router.h"
 #include "sim/cli/backtest/site_run.h"
 #include "sim/cli/event_log.h"
@@ -117,10 +120,15 @@ int RunBacktest(const BacktestOptions& options) {
   if (!SiteFolders(options.sites, start, sites, error)) return Fail(error, 2);
   sites = ShardOf(sites, shard);
 
-  const fs::path plugin = FindPlugin(options.plugin, start, error);
-  if (plugin.empty()) return Fail(error, 2);
+  // Opened before the run, so that a path that cannot be written says so at once.
+  std::ofstream html;
+  if (!options.html.empty()) {
+    html.open(Absolute(options.html, start), std::ios::binary | std::ios::trunc);
+    if (!html)
+      return Fail("cannot write the report " + options.html + ": " + std::strerror(errno), 2);
+  }
   Host host;
-  error = host.Load(plugin);
+  error = host.Load(options.plugin, start);
   if (!error.empty()) return Fail(error, 2);
   ReportRouter reports;
   EventLog received(nullptr);
@@ -129,14 +137,21 @@ int RunBacktest(const BacktestOptions& options) {
   if (!error.empty()) return Fail(error);
 
   std::mutex setup;
-  SiteRunner runner{host, reports, source, options.channel, setup};
-  const unsigned jobs = options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  PlotKeeper plots;
+  SiteRunner runner{
+      host, reports, source, options.channel, setup, options.html.empty() ? nullptr : &plots};
+  const unsigned jobs =
+      options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   Discard discard;
   std::streambuf* const console = std::cout.rdbuf(&discard);
   std::vector<Json::Value> results = RunSites(runner, sites, jobs);
   std::cout.rdbuf(console);
   if (chdir(start.c_str()) != 0) return Fail("cannot return to " + start.string());
   if (!MakeDocument(std::move(results), document, error)) return Fail(error, 2);
+  if (html.is_open()) {
+    html << HtmlReport(document, plots.Plots());
+    if (!html.flush()) return Fail("cannot write the report " + options.html);
+  }
   return Output(options, document);
 }
 
@@ -169,8 +184,9 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
       ->type_name("FILE");
   backtest->add_option("--jobs", options->jobs, "sites run at once (default: the cores)")
       ->check(CLI::Range(1u, 1024u));
-  backtest->add_option("--shard", options->shard,
-                       "run only shard K of N: every N-th site by sorted name, from the K-th")
+  backtest
+      ->add_option("--shard", options->shard,
+                   "run only shard K of N: every N-th site by sorted name, from the K-th")
       ->type_name("K/N");
   CLI::Option* merge = backtest->add_option(
       "--merge", options->merge,
@@ -178,8 +194,9 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
   merge->type_name("FILE")->excludes(patch)->excludes(folder);
   backtest->add_option("--plugin", options->plugin,
                        "plug-in to load (default: beside this binary, then the installed one)");
-  backtest->add_option("--channel", options->channel,
-                       "analog input of the rows (default: each side's ai_index, else 1)")
+  backtest
+      ->add_option("--channel", options->channel,
+                   "analog input of the rows (default: each side's ai_index, else 1)")
       ->check(CLI::Range(1, kMaxChannel));
   backtest->callback([&action, options] {
     if (options->merge.empty() && options->sites.empty()) {
@@ -188,8 +205,7 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
     if (!options->merge.empty() && !options->sites.empty()) {
       throw CLI::ValidationError("--merge", "takes shard documents, not SITE folders");
     }
-    if (options->merge.empty() && options->candidate_patch.empty() &&
-        options->candidate.empty()) {
+    if (options->merge.empty() && options->candidate_patch.empty() && options->candidate.empty()) {
       throw CLI::RequiredError("--candidate-patch or --candidate");
     }
     action = [options] { return RunBacktest(*options); };

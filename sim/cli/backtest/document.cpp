@@ -9,6 +9,8 @@
 #include <memory>
 #include <sstream>
 
+#include "sim/cli/summary.h"
+
 namespace sim::cli {
 namespace {
 
@@ -18,25 +20,35 @@ Json::Value TimeOrNull(const std::optional<std::time_t>& time) {
 
 Json::Value Count(long long count) { return Json::Value(static_cast<Json::Int64>(count)); }
 
-Json::Value SideJson(const SideTally& side) {
+Json::Value SideJson(const SideOutcome& side) {
   Json::Value json(Json::objectValue);
   json["accepted"] = side.accepted;
   Json::Value& alarms = json["alarms"] = Json::Value(Json::objectValue);
-  for (const auto& [id, alarm] : side.alarms) {
-    if (alarm.raised == 0) continue;  // checked every round, never raised
+  for (const auto& [id, alarm] : side.analysis.alarms) {
+    if (alarm.raises == 0) continue;  // checked every round, never raised
     Json::Value& entry = alarms[id];
     entry["name"] = alarm.name;
-    entry["raised"] = Count(alarm.raised);
+    entry["raised"] = alarm.raises;
     entry["seconds_raised"] = Count(alarm.seconds_raised);
-    entry["first_raised"] = TimeOrNull(alarm.first_raised);
-    entry["last_cleared"] = TimeOrNull(alarm.last_cleared);
+    entry["flapping"] = alarm.flapping;
+    entry["first_raised"] = IsoTime(alarm.first_raise->time);
+    entry["last_cleared"] =
+        alarm.last_clear ? Json::Value(IsoTime(alarm.last_clear->time)) : Json::Value();
   }
-  json["discharge_reports"] = Count(side.DischargeReports());
+  long long start = 0, progress = 0, end = 0;
+  for (const Discharge& discharge : GroupDischarges(side.analysis.discharge_reports)) {
+    start += discharge.start.play == "1";
+    progress += discharge.progress;
+    end += discharge.end.has_value();
+  }
+  json["discharge_reports"] = Count(static_cast<long long>(side.analysis.discharge_reports.size()));
   Json::Value& discharge = json["discharge"];
-  discharge["start"] = Count(side.discharge_start);
-  discharge["progress"] = Count(side.discharge_progress);
-  discharge["end"] = Count(side.discharge_end);
-  json["ao_reports"] = Count(side.ao_reports);
+  discharge["start"] = Count(start);
+  discharge["progress"] = Count(progress);
+  discharge["end"] = Count(end);
+  long long reports = 0;
+  for (const auto& entry : side.analysis.change_reports) reports += entry.second;
+  json["ao_reports"] = Count(reports);
   return json;
 }
 
@@ -143,9 +155,7 @@ Json::Value SiteJson(const SiteOutcome& site) {
     entry["kind"] = change.kind;
     if (!change.alarm.empty()) {
       entry["alarm"] = change.alarm;
-      const auto& named = site.baseline.alarms.count(change.alarm) ? site.baseline.alarms
-                                                                   : site.candidate.alarms;
-      entry["name"] = named.at(change.alarm).name;
+      entry["name"] = change.name;
     }
     entry["baseline"] = Count(change.baseline);
     entry["candidate"] = Count(change.candidate);

@@ -15,12 +15,19 @@
 
 namespace sim::cli {
 
+// One side of a site: whether its settings were accepted, and what its
+// device did.
+struct SideOutcome {
+  bool accepted = false;
+  Analysis analysis;
+};
+
 struct SiteOutcome {
   std::string site;
   std::string error;  // why the site could not be compared, with FILE:LINE where one is known
   long long rounds = 0;
   std::optional<std::time_t> from, to;
-  SideTally baseline, candidate;
+  SideOutcome baseline, candidate;
   std::vector<Change> changes;
 };
 

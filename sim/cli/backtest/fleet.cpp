@@ -40,7 +40,8 @@ bool SiteFolders(const std::vector<std::string>& given, const fs::path& base,
     if (folder.filename().empty()) folder = folder.parent_path();  // "site/"
     if (folder.is_relative()) folder = base / folder;
     std::string name = folder.filename().string();
-    if (name.empty() || name == "." || name == "..") name = fs::weakly_canonical(folder).filename().string();
+    if (name.empty() || name == "." || name == "..")
+      name = fs::weakly_canonical(folder).filename().string();
     sites.push_back({name, folder});
   }
   std::sort(sites.begin(), sites.end(),

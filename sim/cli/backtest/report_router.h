@@ -18,15 +18,16 @@ class ReportRouter {
   // A data id no other device of this process has.
   unsigned int NewDevice();
   void Forget(unsigned int data_id);
-  // Takes an event of the receiver's log; keeps the Play value of a report.
+  // Takes an event of the receiver's log and keeps it for the device its
+  // body names.
   void Receive(const Json::Value& event);
-  // The Play values of the device's reports since the last call, in order.
-  std::vector<std::string> Take(unsigned int data_id);
+  // The device's report events since the last call, in order.
+  std::vector<Json::Value> Take(unsigned int data_id);
 
  private:
   std::mutex mutex_;
   unsigned int next_ = 1;
-  std::map<unsigned int, std::vector<std::string>> plays_;
+  std::map<unsigned int, std::vector<Json::Value>> reports_;
 };
 
 }  // namespace sim::cli

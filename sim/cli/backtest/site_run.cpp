@@ -2,14 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 
+#include "sim/cli/backtest/html_report.h"
 #include "sim/cli/backtest/merge_patch.h"
 #include "sim/cli/backtest/report_router.h"
 #include "sim/cli/csv_trace.h"
+#include "sim/cli/host_events.h"
+#include "sim/cli/plot.h"
 #include "sim/cli/plugin_host.h"
 #include "sim/cli/replay.h"
 #include "sim/framework/sim_framework.h"
@@ -17,40 +23,46 @@
 namespace sim::cli {
 namespace {
 
-// Counts a device's threshold calls and change-based reports as they come.
-class TallySink : public sim::EventSink {
+// Hands a device's framework calls to its side's analysis as they come, and
+// notes which alarms this round raised.
+class SideSink : public sim::EventSink {
  public:
-  explicit TallySink(SideCounter& counter) : counter_(counter) {}
-  void Record(const OSKVDevice&, Json::Value event) override {
-    const std::string& kind = event["event"].asString();
-    if (kind == "CheckThresholdBool") {
-      const Json::Value& texts = event["texts"];
-      // The battery rows and the alarm rules pass (alarm id, alarm id, name,
-      // ...), the limit tables (signal, alarm id, value, ...): the id the
-      // framework keeps the alarm under stands second.
-      const std::string id = texts[1].asString();
-      counter_.Alarm(id, texts[0].asString() == id ? texts[2].asString() : texts[0].asString(),
-                     event["condition"].asBool());
-    } else if (kind == "CheckAOReport") {
-      counter_.AoReport();
-    }
+  SideSink(Analyser& analyser, RoundMarks& marks) : analyser_(analyser), marks_(marks) {}
+  void Record(const OSKVDevice&, Json::Value) override {}
+  bool WantsEvents() const override { return false; }
+  void RecordSent(const OSKVDevice&, const unsigned char* bytes, unsigned long length) override {
+    if (const auto record = DecodeRecord(bytes, length)) analyser_.RecordSent(*record);
+  }
+  void AlarmChecked(const OSKVDevice&, const std::string& first, const std::string& second,
+                    const std::string& third, bool condition) override {
+    const AlarmCall call = AlarmOf(first, second, third, condition);
+    const bool was_raised = raised_[call.id];
+    if (condition && !was_raised) marks_.raised.push_back(call.id);
+    raised_[call.id] = condition;
+    analyser_.AlarmChecked(call);
+  }
+  void ValueReported(const OSKVDevice&, const std::string& signal, float) override {
+    analyser_.ValueReported(signal);
   }
 
  private:
-  SideCounter& counter_;
+  Analyser& analyser_;
+  RoundMarks& marks_;
+  std::map<std::string, bool> raised_;
 };
 
 struct Side {
   const char* role;
-  SideTally& tally;
-  SideCounter counter{tally};
+  SideOutcome& outcome;
+  Analyser analyser;
+  RoundMarks marks;
   Json::Value settings;
   fs::path workdir;
   int channel = 1;
   unsigned int data_id = 0;
   DevicePtr device;
 
-  explicit Side(const char* name, SideTally& outcome) : role(name), tally(outcome) {}
+  Side(const char* name, SideOutcome& result) : role(name), outcome(result) {}
 };
 
 // Settings of the candidate side: the patched baseline, or the site's folder
@@ -86,27 +98,28 @@ bool SetUp(Host& host, ReportRouter& reports, std::mutex& setup, int channel, Si
     return false;
   }
   side.device = host.NewDevice(side.data_id, side.settings,
-                               std::make_shared<TallySink>(side.counter), error);
+                               std::make_shared<SideSink>(side.analyser, side.marks), error);
   if (!side.device) return false;
   try {
-    side.tally.accepted = side.device->InitSetting(side.settings);
-    if (!side.tally.accepted) error = sim::LastSettingsError(*side.device);
+    side.outcome.accepted = side.device->InitSetting(side.settings);
+    if (!side.outcome.accepted) error = sim::LastSettingsError(*side.device);
   } catch (const std::exception& thrown) {
     error = thrown.what();
   } catch (...) {
     error = "unknown exception";
   }
-  if (!side.tally.accepted) {
-    error = "the " + std::string(side.role) + " settings are refused: " +
-            (error.empty() ? "the framework refused them" : error);
+  if (!side.outcome.accepted) {
+    error = "the " + std::string(side.role) +
+            " settings are refused: " + (error.empty() ? "the framework refused them" : error);
   }
-  return side.tally.accepted;
+  return side.outcome.accepted;
 }
 
 // One round of the side on the row; false with why when the device throws.
-bool RunRound(ReportRouter& reports, const CsvRow& row, Side& side, std::string& error) {
+bool RunRound(ReportRouter& reports, int round, const CsvRow& row, Side& side, std::string& error) {
   const int channel = row.channel.value_or(side.channel);
-  side.counter.BeginRound(row.time);
+  side.marks.Clear();
+  side.analyser.BeginRound(round, row.time, true);
   sim::SetAiReading(*side.device, channel, row.value);
   try {
     CallProcess(*side.device, static_cast<short>(20000 + channel));
@@ -114,8 +127,32 @@ bool RunRound(ReportRouter& reports, const CsvRow& row, Side& side, std::string&
     error = "the " + std::string(side.role) + " device threw in its round: " + thrown.what();
     return false;
   }
-  for (const std::string& play : reports.Take(side.data_id)) side.counter.DischargeReport(play);
+  for (const Json::Value& report : reports.Take(side.data_id)) {
+    side.analyser.Add(report);
+    side.marks.discharge += FieldOf(ParseForm(report["body"].asString()), "Play") + " ";
+  }
+  side.analyser.EndRound();
   return true;
+}
+
+// The site's plot: the thresholds of both sides, the candidate's marked
+// where they differ.
+void Draw(const SiteOutcome& outcome, const Side& baseline, const Side& candidate,
+          PlotKeeper& plots) {
+  std::vector<Threshold> thresholds =
+      CollectThresholds(baseline.settings, outcome.baseline.analysis);
+  const size_t own = thresholds.size();
+  for (Threshold threshold : CollectThresholds(candidate.settings, outcome.candidate.analysis)) {
+    const auto same = [&](const Threshold& other) {
+      return other.label == threshold.label && other.value == threshold.value;
+    };
+    if (std::none_of(thresholds.begin(), thresholds.begin() + own, same)) {
+      threshold.label += " (candidate)";
+      thresholds.push_back(threshold);
+    }
+  }
+  plots.Add(ChangeSize(SiteJson(outcome)), outcome.site,
+            RenderComparisonSvg(outcome.baseline.analysis, outcome.candidate.analysis, thresholds));
 }
 
 }  // namespace
@@ -142,11 +179,13 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   std::string error;
   while (history.Next(row, error)) {
     sim::SetThreadVirtualTime(row.time);
-    if (!RunRound(reports, row, baseline, error) || !RunRound(reports, row, candidate, error)) {
+    const int round = static_cast<int>(std::min<long long>(outcome.rounds + 1, INT_MAX));
+    if (!RunRound(reports, round, row, baseline, error) ||
+        !RunRound(reports, round, row, candidate, error)) {
       error = site.folder.string() + ": at " + IsoTime(row.time) + ": " + error;
       break;
     }
-    comparer.Compare(row.time, baseline.counter.ThisRound(), candidate.counter.ThisRound());
+    comparer.Compare(row.time, baseline.marks, candidate.marks);
     if (!outcome.from) outcome.from = row.time;
     outcome.to = row.time;
     ++outcome.rounds;
@@ -154,11 +193,12 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   sim::SetThreadVirtualTime(std::nullopt);
   outcome.error = error;
   for (Side* side : {&baseline, &candidate}) {
-    if (outcome.to) side->counter.Finish(*outcome.to);
     side->device.reset();
     reports.Forget(side->data_id);
+    side->outcome.analysis = side->analyser.Result();
   }
-  outcome.changes = Changes(outcome.baseline, outcome.candidate, comparer);
+  outcome.changes = Changes(outcome.baseline.analysis, outcome.candidate.analysis, comparer);
+  if (plots != nullptr && outcome.rounds > 0) Draw(outcome, baseline, candidate, *plots);
   return outcome;
 }
 

@@ -16,13 +16,14 @@
 
 namespace sim::cli {
 
+class PlotKeeper;
 class ReportRouter;
 
 // Where a site's candidate settings come from: a merge patch applied to the
 // site's own settings, or a folder holding a folder per site.
 struct CandidateSource {
-  Json::Value patch;        // null when candidates come from folder
-  fs::path folder;          // DIR of DIR/<site name>/settings.json
+  Json::Value patch;  // null when candidates come from folder
+  fs::path folder;    // DIR of DIR/<site name>/settings.json
 };
 
 struct SiteRunner {
@@ -33,6 +34,8 @@ struct SiteRunner {
   // Device set-up reads profiles relative to the working directory, which all
   // threads share: set-up of one device at a time.
   std::mutex& setup;
+  // Where the sites' plots go; null: none drawn.
+  PlotKeeper* plots = nullptr;
 
   SiteOutcome Run(const SiteFolder& site);
 };
