@@ -107,13 +107,9 @@ void AIKorvane::GenJsonData() {
   std::lock_guard<std::mutex> lock(value_mutex_);
   if (update_time_ == published_time_) return;
   published_time_ = update_time_;
-  // Published members are never removed and do not move: look them up once.
-  if (voltage_member_ == nullptr) {
-    voltage_member_ = &value_["电压"];
-    time_member_ = &value_["更新时间"];
-  }
-  assert(voltage_member_ == &value_["电压"] && time_member_ == &value_["更新时间"]);
-  *voltage_member_ = Json::Value(static_cast<double>(data_.voltage));
+  // Looked up every time: the host may have removed either since.
+  value_["电压"] = Json::Value(static_cast<double>(data_.voltage));
+  Json::Value& time_member = value_["更新时间"];
   const unsigned fields[] = {data_.year, data_.month,  data_.day,
                              data_.hour, data_.minute, data_.second};
   const char separators[] = {'-', '-', ' ', ':', ':'};
@@ -125,13 +121,13 @@ void AIKorvane::GenJsonData() {
       if (i > 0) *end++ = separators[i - 1];
       end = std::to_chars(end, text + sizeof text, fields[i]).ptr;
     }
-    *time_member_ = Json::Value(text, end);
+    time_member = Json::Value(text, end);
   } else {
     // The global locale may group the digits of the year.
     std::ostringstream& time_text = Fresh(published_text_);
     time_text << data_.year;
     for (std::size_t i = 1; i < 6; ++i) time_text << separators[i - 1] << fields[i];
-    *time_member_ = time_text.str();
+    time_member = time_text.str();
   }
 }
 

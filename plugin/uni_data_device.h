@@ -32,26 +32,41 @@
 // keys of the device's tables. A table is then matched against it in one
 // merging pass instead of a search of the object per entry.
 //
-// The device never removes a published member, and the members of a JSON
-// object do not move, so the index is kept from round to round and made
-// again only when the object has grown (a value published for the first
-// time, or the null member that an inserting look-up adds).
+// The index is kept from round to round but checked against the object every
+// round, member by member (each name and value where the index has it): a
+// member added, removed or replaced by the host, whatever the count, makes
+// it index the object anew from there, so it never holds a removed member.
 class MemberIndex {
  public:
   // Brings the index up to date with `object` (an object) and starts a pass;
-  // true when it indexed the object anew.
+  // true when it changed.
   bool Update(const Json::Value& object) {
-    bool indexed = false;
-    if (!built_ || object.size() != members_.size()) {
-      members_.clear();
-      Index(object, members_);
-      built_ = true;
-      indexed = true;
+    bool changed = !built_;
+    built_ = true;
+    std::size_t position = 0;
+    const auto end_of_object = object.end();
+    for (auto it = object.begin(); it != end_of_object; ++it, ++position) {
+      const char* end = nullptr;
+      const char* name = it.memberName(&end);
+      const Member member(std::string_view(name, static_cast<std::size_t>(end - name)), &*it);
+      if (position < members_.size()) {
+        Member& kept = members_[position];
+        if (kept.first.data() == member.first.data() && kept.first.size() == member.first.size() &&
+            kept.second == member.second) {
+          continue;
+        }
+        kept = member;
+      } else {
+        members_.push_back(member);
+      }
+      changed = true;
     }
-    // Debug builds check the rule that keeps the index valid.
-    assert(Matches(object));
+    if (position != members_.size()) {
+      members_.resize(position);
+      changed = true;
+    }
     next_ = 0;
-    return indexed;
+    return changed;
   }
 
   // Starts a pass over a table.
@@ -100,38 +115,29 @@ class MemberIndex {
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
   }
 
-  using Members = std::vector<std::pair<std::string_view, const Json::Value*>>;
-
-  static void Index(const Json::Value& object, Members& members) {
-    const auto end_of_object = object.end();
-    for (auto it = object.begin(); it != end_of_object; ++it) {
-      const char* end = nullptr;
-      const char* name = it.memberName(&end);
-      members.emplace_back(std::string_view(name, static_cast<std::size_t>(end - name)), &*it);
-    }
-  }
-
-  bool Matches(const Json::Value& object) const {
-    Members fresh;
-    Index(object, fresh);
-    return fresh == members_;
-  }
-
-  Members members_;
+  using Member = std::pair<std::string_view, const Json::Value*>;
+  std::vector<Member> members_;
   bool built_ = false;
   std::size_t next_ = 0;
 };
 
 // The local time to the second, as boost's second_clock::local_time() gives
-// it, converting the clock's reading (time()) with localtime_r only once per
-// minute: within a minute the local time moves with the clock, since zones
-// change their offset only at whole minutes. localtime_r takes a lock of the
-// C library that every device of the host would otherwise take every round.
+// it, converting the clock's reading (time()) with localtime_r only about once
+// per minute. localtime_r takes a lock of the C library that every device of
+// the host would otherwise take every round. A conversion is kept only over
+// the rest of its local minute, and only when the C library gives the last
+// second of it the same offset and the local time that follows from the
+// first; a zone (or the TZ value) that changes its offset within a minute
+// then gets a conversion every round until the minute is over. A new zone
+// set with tzset() is seen at the next round.
 class LocalClock {
  public:
   boost::posix_time::ptime Now() {
     const std::time_t now = std::time(nullptr);
-    if (now >= since_ && now < until_) return at_ + boost::posix_time::seconds(now - since_);
+    const Zone zone = CurrentZone();
+    if (now >= since_ && now < until_ && zone == zone_) {
+      return at_ + boost::posix_time::seconds(now - since_);
+    }
     std::tm parts{};
     if (localtime_r(&now, &parts) == nullptr) {
       // The clock's reading has no local time: the library reports it its way.
@@ -140,13 +146,43 @@ class LocalClock {
     }
     at_ = boost::posix_time::ptime_from_tm(parts);
     since_ = now;
-    until_ = now + (parts.tm_sec < 60 ? 60 - parts.tm_sec : 1);
+    until_ = now + 1;
+    zone_ = zone;
+    if (parts.tm_sec < 59) {
+      const std::time_t last = now + (59 - parts.tm_sec);
+      std::tm last_parts{};
+      if (localtime_r(&last, &last_parts) != nullptr && last_parts.tm_gmtoff == parts.tm_gmtoff &&
+          boost::posix_time::ptime_from_tm(last_parts) ==
+              at_ + boost::posix_time::seconds(last - now)) {
+        until_ = last + 1;
+      }
+    }
     return at_;
   }
 
  private:
+  // What tzset() leaves behind for the zone in force.
+  struct Zone {
+    const char* names[2] = {nullptr, nullptr};
+    long offset = 0;
+    int daylight = 0;
+    bool operator==(const Zone& other) const {
+      return names[0] == other.names[0] && names[1] == other.names[1] && offset == other.offset &&
+             daylight == other.daylight;
+    }
+  };
+  static Zone CurrentZone() {
+    Zone zone;
+    zone.names[0] = tzname[0];
+    zone.names[1] = tzname[1];
+    zone.offset = timezone;
+    zone.daylight = daylight;
+    return zone;
+  }
+
   std::time_t since_ = 0;  // the reading converted last
-  std::time_t until_ = 0;  // the first reading of the next minute
+  std::time_t until_ = 0;  // the first reading the conversion no longer serves
+  Zone zone_;
   boost::posix_time::ptime at_;
 };
 
@@ -375,35 +411,30 @@ class UniDataDevice : public HostBase {
   std::string json_text_;
   std::string description_;
   std::string value_text_;
-  // Mode 3: the [ALARM] rules in table order, each split into its parts.
-  // Rules are never erased, so an entry's node stands for its key; a rule
-  // whose text changed is split again.
+  // Mode 3: the [ALARM] rules in table order, each split into its parts; a
+  // rule whose text is not the one its slot was split from is split again.
   enum class Comparison { kUpper, kLower, kEqual, kNotEqual, kNone };
   struct RuleParts {
-    const void* entry = nullptr;
+    bool split = false;
     std::string rule;  // the text the parts were split from
     std::string alarm_id;
-    std::size_t name_length = 0;  // of the data name, the key up to its first "_"
     std::size_t comparison_at = 0;
     Comparison comparison = Comparison::kNone;
   };
   std::vector<RuleParts> rule_parts_;
-  static void Split(RuleParts& parts, const TextTable::value_type& entry);
+  static void Split(RuleParts& parts, const std::string& rule);
   // Whether `member` compares with `threshold` as the rule says, as the JSON
   // library compares it with the threshold as a real.
   static bool Holds(Comparison comparison, const Json::Value& member, float threshold);
   template <typename Value>
   static bool Compare(Comparison comparison, const Value& value, const Value& limit);
   aikorvane::StreamTextMemo threshold_texts_;
-  // Mode 1: the [AI] entries in table order, each with the member of value_
-  // it names once looked up, its reported id and its percentage band. [AI]
-  // entries are never erased and published members never removed, so an
-  // entry's node stands for its key, and the member stays where it was until
-  // value_ grows (members_ indexes anew). The reported id is made again when
-  // the entry's signal id changes.
+  // Mode 1: the [AI] entries in table order, each with its reported id and its
+  // percentage band. Both are checked against what they were made from every
+  // round: the reported id is made again when the entry's signal id changes,
+  // the band when the setting's numbers do.
   struct AiMember {
     const void* entry = nullptr;
-    const Json::Value* member = nullptr;
     std::string report_id;
     PercentBand band;
   };
@@ -525,15 +556,9 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
       known.report_id[8] = '1';
     }
     // A member missing from the index is added as null by the inserting
-    // look-up (the index stays valid: members do not move). Without an index
-    // (value_ is no object) nothing is kept.
-    const Json::Value* found = nullptr;
-    if (members != nullptr) {
-      found = known.member != nullptr ? known.member : members->Find(key);
-    }
+    // look-up; the index sees it next round.
+    const Json::Value* found = members != nullptr ? members->Find(key) : nullptr;
     const Json::Value& member = found != nullptr ? *found : value_[key];
-    assert(&member == &value_[key]);
-    known.member = members != nullptr ? &member : nullptr;
     // Null, text, arrays and objects count as no value.
     if (!HasFloatForm(member)) continue;
     const float value = member.asFloat();
@@ -564,8 +589,8 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     const auto& [key, rule] = entry;
     if (position == rule_parts_.size()) rule_parts_.emplace_back();
     RuleParts& parts = rule_parts_[position++];
-    if (parts.entry != &entry || !SameText(parts.rule, rule)) Split(parts, entry);
-    const std::string_view data_name(key.data(), parts.name_length);
+    if (!parts.split || !SameText(parts.rule, rule)) Split(parts, rule);
+    const std::string_view data_name(key.data(), std::min(key.find('_'), key.size()));
     const std::string& alarm_id = parts.alarm_id;
     const std::string_view comparison = std::string_view(rule).substr(parts.comparison_at);
     const int level = LookUpAfter(this->alarm_levels_, alarm_id, level_hint);
@@ -600,12 +625,9 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
-void UniDataDevice<DataT, HostBase, kRecordCode>::Split(RuleParts& parts,
-                                                        const TextTable::value_type& entry) {
-  const auto& [key, rule] = entry;
-  parts.entry = &entry;
+void UniDataDevice<DataT, HostBase, kRecordCode>::Split(RuleParts& parts, const std::string& rule) {
+  parts.split = true;
   parts.rule = rule;
-  parts.name_length = std::min(key.find('_'), key.size());
   const auto comma = rule.find(',');
   parts.alarm_id.assign(rule, 0, comma);
   parts.comparison_at = comma == std::string::npos ? 0 : comma + 1;

@@ -48,6 +48,10 @@ TEST(KeptState, LocalClockGivesTheLibraryLocalTime) {
       {"Europe/Berlin", {1774746000, 1792890000}},
       {"Australia/Lord_Howe", {1775314800, 1791041400}},
       {"America/St_Johns", {1772947800, 1793507400}},
+      {"Asia/Kathmandu", {504901800}},
+      // Offsets that change half a minute into a local minute.
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", {1711846830, 1729990800}},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", {1711846800, 1729990830}},
   };
   VirtualClock clock(0);
   for (const Zone& zone : zones) {
@@ -62,6 +66,97 @@ TEST(KeptState, LocalClockGivesTheLibraryLocalTime) {
       clock.Set(change - 3600);
       EXPECT_EQ(local.Now(), boost::posix_time::second_clock::local_time()) << zone.name;
     }
+  }
+  // A zone set between two rounds of the same minute is seen at the second.
+  ZoneScope berlin("Europe/Berlin");
+  LocalClock local;
+  clock.Set(1796634303);
+  local.Now();
+  ZoneScope kathmandu("Asia/Kathmandu");
+  clock.Set(1796634304);
+  EXPECT_EQ(local.Now(), boost::posix_time::second_clock::local_time());
+}
+
+// The record's time bytes and the published time of rounds around an offset
+// change that falls within a local minute, forward and back.
+TEST(KeptState, RoundsAcrossAnOffsetChangeWithinAMinute) {
+  struct Round {
+    const char* zone;
+    std::time_t utc;
+    const char* time_hex;  // record bytes 8 to 14
+    const char* published;
+  };
+  const Round rounds[] = {
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", 1711846800, "E807031F020000", "2024-3-31 2:0:0"},
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", 1711846830, "E807031F03001E", "2024-3-31 3:0:30"},
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", 1711846831, "E807031F03001F", "2024-3-31 3:0:31"},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", 1729990800, "E8070A1B030000", "2024-10-27 3:0:0"},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", 1729990830, "E8070A1B02001E", "2024-10-27 2:0:30"},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", 1729990831, "E8070A1B02001F", "2024-10-27 2:0:31"},
+  };
+  VirtualClock clock(0);
+  CoutCapture out;
+  for (const char* zone : {rounds[0].zone, rounds[3].zone}) {
+    ZoneScope scope(zone);
+    Probe probe;
+    probe.device->b_mode_ = 5;
+    for (const Round& round : rounds) {
+      if (std::string(round.zone) != zone) continue;
+      clock.Set(round.utc);
+      probe.device->process(5000);
+      const std::string bytes = probe.sink->Events("SendSP").back()["bytes"].asString();
+      EXPECT_EQ(bytes.substr(16), round.time_hex) << zone << " at " << round.utc;
+      EXPECT_EQ(probe.device->value_["更新时间"].asString(), round.published)
+          << zone << " at " << round.utc;
+    }
+  }
+}
+
+// A host that removes a published member and adds another between rounds
+// keeps the count of members the same: the new member is still checked, in
+// every mode that reads members by name, and nothing of the removed one is
+// read (the sanitizer builds would see it).
+TEST(KeptState, MemberReplacedByTheHostIsReadAfresh) {
+  struct Case {
+    int mode;
+    const char* event;
+    const char* expected;  // what the check of the new member carries
+  };
+  const Case cases[] = {
+      {5, "CheckThresholdBool", "900002001"},
+      {1, "CheckThreshold", "461627401007"},
+      {3, "CheckThresholdBool", "007009"},
+  };
+  for (const Case& test : cases) {
+    VirtualClock clock(round_support::kRoundTime);
+    Probe probe;
+    AIKorvane& device = *probe.device;
+    device.b_mode_ = test.mode;
+    device.up_thresholds_["n"] = ThresholdEntry("900002001", 50.0f, 45.0f, false, 2);
+    device.ai_signals_["n"] = {"461127400007", "N"};
+    device.alarm_rules_["n_x"] = "007009,upper";
+    device.alarm_levels_["007009"] = 1;
+    device.alarm_values_["007009"] = 50.0f;
+    device.value_["o"] = 51.0;
+    CoutCapture out;
+    device.process(5000);
+    const auto count = [&] {
+      std::size_t found = 0;
+      for (const auto& event : probe.sink->Events(test.event)) {
+        const Json::Value& id = test.mode == 1 ? event["id"] : event["texts"][1];
+        found += id.asString() == test.expected;
+      }
+      return found;
+    };
+    const std::size_t before = count();
+    // Mode 3 makes a null member "n" itself; the others do not.
+    device.value_.removeMember("o");
+    if (test.mode == 3) device.value_.removeMember("n");
+    device.value_["n"] = 52.0;
+    if (test.mode == 3) device.value_["p"] = 1.0;
+    clock.Set(round_support::kRoundTime + 1);
+    device.process(5000);
+    EXPECT_EQ(count(), before + 1) << "mode " << test.mode;
   }
 }
 
