@@ -1,13 +1,14 @@
 // The device's own settings: channel, conversion, calibration curve and the
 // discharge voltages, read from "appSetting" before the generic settings.
 
+#include "config/channel_settings.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
 #include "config/device_settings.h"
-#include "plugin/aikorvane.h"
 
 namespace {
 
@@ -55,42 +56,46 @@ void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& s
 
 }  // namespace
 
-bool AIKorvane::InitSetting(const Json::Value& settings) {
-  const Json::Value& app = aikorvane::config::SettingsMember(settings, "appSetting");
-  if (!app.isNull() && app.isObject()) {
-    std::string text;
-    if (TextOf(app, "current_mode", text)) is_current_mode_ = std::atoi(text.c_str()) != 0;
-    ReadInt(app, "real_value", real_value_);
-    ReadInt(app, "ai_index", ai_index_);
-    ReadFloat(app, "min", min_);
-    ReadFloat(app, "max", max_);
-    if (TextOf(app, "discharge_v", text)) {
-      ParseFloat(text, discharge_v_);
-      discharge_v_end_ = discharge_v_;
-    }
-    ReadFloat(app, "discharge_v_end", discharge_v_end_);
-    ReadFloat(app, "discharge_v_diff", discharge_v_diff_);
-    if (TextOf(app, "max_v", text)) {
-      max_v_ = std::atoi(text.c_str());
-      if (max_v_ == 0) max_v_ = 5;
-    }
-    ReadFloat(app, "y1", y1_);
-    ReadFloat(app, "x1", x1_);
-    ReadFloat(app, "y2", y2_);
-    ReadFloat(app, "x2", x2_);
-    ReadFloat(app, "y3", y3_);
-    ReadFloat(app, "x3", x3_);
-    ReadFloat(app, "y4", y4_);
-    ReadFloat(app, "x4", x4_);
-    ReadInt(app, "mode", ai_mode_);
+namespace aikorvane::config {
 
-    // Segment 1 is formed from its upper point down. The operand order decides
-    // the sign of a zero slope or intercept (0 or -0), which is part of the
-    // device's published output.
-    ComputeSegment(1, x2_, y2_, x1_, y1_, slope1_, intercept1_);
-    ComputeSegment(2, x2_, y2_, x3_, y3_, slope2_, intercept2_);
-    ComputeSegment(3, x3_, y3_, x4_, y4_, slope3_, intercept3_);
+void ReadChannelSettings(const Json::Value& settings, const ChannelSettings& channel) {
+  const Json::Value& app = SettingsMember(settings, "appSetting");
+  if (app.isNull() || !app.isObject()) return;
+  std::string text;
+  if (TextOf(app, "current_mode", text)) channel.is_current_mode = std::atoi(text.c_str()) != 0;
+  ReadInt(app, "real_value", channel.real_value);
+  ReadInt(app, "ai_index", channel.ai_index);
+  ReadFloat(app, "min", channel.min);
+  ReadFloat(app, "max", channel.max);
+  if (TextOf(app, "discharge_v", text)) {
+    ParseFloat(text, channel.discharge_v);
+    channel.discharge_v_end = channel.discharge_v;
   }
-  data_.data_id = data_id_;
-  return UniDataDevice::InitSetting(settings);
+  ReadFloat(app, "discharge_v_end", channel.discharge_v_end);
+  ReadFloat(app, "discharge_v_diff", channel.discharge_v_diff);
+  if (TextOf(app, "max_v", text)) {
+    channel.max_v = std::atoi(text.c_str());
+    if (channel.max_v == 0) channel.max_v = 5;
+  }
+  ReadFloat(app, "y1", channel.y1);
+  ReadFloat(app, "x1", channel.x1);
+  ReadFloat(app, "y2", channel.y2);
+  ReadFloat(app, "x2", channel.x2);
+  ReadFloat(app, "y3", channel.y3);
+  ReadFloat(app, "x3", channel.x3);
+  ReadFloat(app, "y4", channel.y4);
+  ReadFloat(app, "x4", channel.x4);
+  ReadInt(app, "mode", channel.ai_mode);
+
+  // Segment 1 is formed from its upper point down. The operand order decides
+  // the sign of a zero slope or intercept (0 or -0), which is part of the
+  // device's published output.
+  ComputeSegment(1, channel.x2, channel.y2, channel.x1, channel.y1, channel.slope1,
+                 channel.intercept1);
+  ComputeSegment(2, channel.x2, channel.y2, channel.x3, channel.y3, channel.slope2,
+                 channel.intercept2);
+  ComputeSegment(3, channel.x3, channel.y3, channel.x4, channel.y4, channel.slope3,
+                 channel.intercept3);
 }
+
+}  // namespace aikorvane::config

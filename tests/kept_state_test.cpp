@@ -14,12 +14,18 @@
 #include <string>
 #include <vector>
 
-#include "plugin/float_text.h"
-#include "plugin/line_buffer.h"
+#include "plugin/kept/local_clock.h"
+#include "plugin/kept/quick_checks.h"
+#include "plugin/text/diagnostic_line.h"
 #include "round_support.h"
 
 namespace {
 
+using aikorvane::kept::HasFloatForm;
+using aikorvane::kept::IsNumber;
+using aikorvane::kept::KeepsRestOf;
+using aikorvane::kept::LocalClock;
+using aikorvane::kept::SameText;
 using round_support::Probe;
 using round_support::VirtualClock;
 using testing_support::CoutCapture;
@@ -211,22 +217,31 @@ TEST(KeptState, ReportedIdsKnowTheirSignalIds) {
 }
 
 // Lines written in one piece carry the bytes of writing them piece by piece,
-// also past the sizes of the fixed buffers.
+// also past the sizes of the fixed buffers, and so do lines to a stream in
+// another state.
 TEST(KeptState, LinesInOnePieceAsPieceByPiece) {
-  for (const std::size_t size : {0, 7, 255, 256, 383, 384, 385, 1000}) {
-    std::string expected;
-    aikorvane::LineBuffer line;
-    for (std::size_t i = 0; i < size; i += 11) {
-      const std::string piece(std::min<std::size_t>(11, size - i), static_cast<char>('a' + i % 26));
-      line << piece;
-      expected += piece;
+  for (const bool plain : {true, false}) {
+    for (const std::size_t size : {0, 7, 255, 256, 383, 384, 385, 1000}) {
+      std::ostringstream one_piece;
+      std::ostringstream piece_by_piece;
+      if (!plain) {
+        one_piece << std::hex;
+        piece_by_piece << std::hex;
+      }
+      {
+        aikorvane::DiagnosticLine line(one_piece);
+        for (std::size_t i = 0; i < size; i += 11) {
+          const std::string piece(std::min<std::size_t>(11, size - i),
+                                  static_cast<char>('a' + i % 26));
+          line << piece;
+          piece_by_piece << piece;
+        }
+        line << static_cast<short>(-12) << 1.0f / 3.0f << std::size_t{42} << 1000000.125f;
+        piece_by_piece << static_cast<short>(-12) << 1.0f / 3.0f << std::size_t{42} << 1000000.125f
+                       << std::endl;
+      }
+      EXPECT_EQ(one_piece.str(), piece_by_piece.str()) << size << (plain ? " plain" : " hex");
     }
-    EXPECT_EQ(line.View(), expected) << size;
-    std::ostringstream one_piece;
-    std::ostringstream piece_by_piece;
-    aikorvane::WriteLine(one_piece, line.View());
-    piece_by_piece << expected << std::endl;
-    EXPECT_EQ(one_piece.str(), piece_by_piece.str()) << size;
   }
 }
 
