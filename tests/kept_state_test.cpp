@@ -81,6 +81,13 @@ TEST(KeptState, LocalClockGivesTheLibraryLocalTime) {
   ZoneScope kathmandu("Asia/Kathmandu");
   clock.Set(1796634304);
   EXPECT_EQ(local.Now(), boost::posix_time::second_clock::local_time());
+  // Two zones of the same names and offsets whose rules differ.
+  ZoneScope spring_rule("XST-1XDT,M3.5.0/2,M10.5.0/3:00:30");
+  clock.Set(1729990770);
+  local.Now();
+  ZoneScope autumn_rule("XST-1XDT,M3.5.0/2:00:30,M10.5.0/3");
+  clock.Set(1729990800);
+  EXPECT_EQ(local.Now(), boost::posix_time::second_clock::local_time());
 }
 
 // The record's time bytes and the published time of rounds around an offset

@@ -3,16 +3,23 @@
 #include <time.h>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cstdlib>
 
 namespace aikorvane::kept {
 
 boost::posix_time::ptime LocalClock::Now() {
   const std::time_t now = std::time(nullptr);
   const Zone zone = CurrentZone();
-  if (now >= since_ && now < until_ && zone == zone_) {
+  const char* tz = std::getenv("TZ");
+  if (now >= since_ && now < until_ && SameZone(zone, tz)) {
     return at_ + boost::posix_time::seconds(now - since_);
   }
-  return Convert(now, zone);
+  return Convert(now, zone, tz);
+}
+
+bool LocalClock::SameZone(const Zone& zone, const char* tz) const {
+  // Zones may share their names and offsets and differ in their rules.
+  return zone == zone_ && (tz != nullptr) == tz_set_ && (tz == nullptr || tz_ == tz);
 }
 
 LocalClock::Zone LocalClock::CurrentZone() {
@@ -24,7 +31,7 @@ LocalClock::Zone LocalClock::CurrentZone() {
   return zone;
 }
 
-boost::posix_time::ptime LocalClock::Convert(std::time_t now, const Zone& zone) {
+boost::posix_time::ptime LocalClock::Convert(std::time_t now, const Zone& zone, const char* tz) {
   std::tm parts{};
   if (localtime_r(&now, &parts) == nullptr) {
     // The clock's reading has no local time: the library reports it its way.
@@ -35,6 +42,8 @@ boost::posix_time::ptime LocalClock::Convert(std::time_t now, const Zone& zone) 
   since_ = now;
   until_ = now + 1;
   zone_ = zone;
+  tz_set_ = tz != nullptr;
+  tz_.assign(tz != nullptr ? tz : "");
   if (parts.tm_sec < 59) {
     const std::time_t last = now + (59 - parts.tm_sec);
     std::tm last_parts{};

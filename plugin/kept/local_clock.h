@@ -2,6 +2,7 @@
 
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <ctime>
+#include <string>
 
 namespace aikorvane::kept {
 
@@ -13,13 +14,15 @@ namespace aikorvane::kept {
 // second of it the same offset and the local time that follows from the
 // first; a zone (or the TZ value) that changes its offset within a minute
 // then gets a conversion every round until the minute is over. A new zone
-// set with tzset() is seen at the next round.
+// (a new TZ value and tzset()) is seen at the next round.
 class LocalClock {
  public:
   boost::posix_time::ptime Now();
 
  private:
-  // What tzset() leaves behind for the zone in force.
+  // The zone in force: the TZ value and what tzset() made of it (a TZ value
+  // set without tzset() is the C library's old zone until the next tzset();
+  // the clock expects both together, as a host that changes zones does).
   struct Zone {
     const char* names[2] = {nullptr, nullptr};
     long offset = 0;
@@ -30,11 +33,14 @@ class LocalClock {
     }
   };
   static Zone CurrentZone();
-  boost::posix_time::ptime Convert(std::time_t now, const Zone& zone);
+  bool SameZone(const Zone& zone, const char* tz) const;
+  boost::posix_time::ptime Convert(std::time_t now, const Zone& zone, const char* tz);
 
   std::time_t since_ = 0;  // the reading converted last
   std::time_t until_ = 0;  // the first reading the conversion no longer serves
   Zone zone_;
+  std::string tz_;  // the TZ value of the conversion ("" for none)
+  bool tz_set_ = false;
   boost::posix_time::ptime at_;
 };
 
