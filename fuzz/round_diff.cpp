@@ -131,6 +131,10 @@ DiffResult RunRoundDiff(const uint8_t* data, size_t size) {
   tzset();
   const int mode = kModes[in.Byte() % std::size(kModes)];
   for (Side& side : sides) side.device->b_mode_ = mode;
+  // A quarter of the runs with every kept part, the others with some of
+  // them turned off, as the benchmarks run it.
+  const uint8_t parts = in.Byte();
+  if (parts >= 0x40) sides[0].device->Kept().parts = parts;
   std::streambuf* const quiet = std::cout.rdbuf();
   int step = 0;
   while (!in.empty() && step < 400) {

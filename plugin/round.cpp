@@ -47,7 +47,9 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
   static_assert(sizeof(DataT) >= 15, "the record carries seven time bytes from offset 8");
   if (!this->has_data_) this->has_data_ = true;
-  this->update_time_ = kept_.clock.Now();
+  this->update_time_ = kept_.Uses(aikorvane::kept::kClock)
+                           ? kept_.clock.Now()
+                           : boost::posix_time::second_clock::local_time();
   const uint64_t packed = get_ttime(this->update_time_);
   auto* bytes = reinterpret_cast<unsigned char*>(&data_);
   for (int i = 0; i < 7; ++i) bytes[8 + i] = static_cast<unsigned char>(packed >> (8 * i));
@@ -86,8 +88,12 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   auto setting = this->ao_report_settings_.end();
   std::time_t now = kUnread;
   std::size_t position = 0;
+  const bool use_hints = kept_.Uses(aikorvane::kept::kLookUpHints);
+  const bool use_parts = kept_.Uses(aikorvane::kept::kEntryParts);
   for (const auto& [key, signal] : ai_signals_) {
-    aikorvane::kept::AiEntry& kept = kept_.AiEntryAt(position++);
+    aikorvane::kept::AiEntry fresh;
+    aikorvane::kept::AiEntry& kept = use_parts ? kept_.AiEntryAt(position++) : fresh;
+    if (!use_hints) setting = this->ao_report_settings_.end();
     const std::string& signal_id = signal.first;
     // The reported id overwrites the 4th and 9th characters of the stored one.
     if (signal_id.size() < 9) {
@@ -101,7 +107,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
     if (!aikorvane::kept::HasFloatForm(member)) continue;
     const float value = member.asFloat();
     this->CheckThreshold(report_id, signal.second, value, 1);
-    CheckAOReport(report_id, signal_id, value, setting, now, &kept.band);
+    CheckAOReport(report_id, signal_id, value, setting, now, use_parts ? &kept.band : nullptr);
   }
 }
 
@@ -110,7 +116,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   using aikorvane::kept::LookUpAfter;
   GenJsonData();
   std::lock_guard<std::mutex> lock(value_mutex_);
-  kept_.json_texts.Refresh();
+  kept_.json_texts.Refresh(kept_.Uses(aikorvane::kept::kTextMemos));
   aikorvane::kept::MemberIndex* members = kept_.IndexMembers(value_);
   // Alarm ids mostly ascend with the rule keys; the stream's state is the
   // host's and does not change within a round.
@@ -119,9 +125,21 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   auto prefix_hint = alarm_report_prefix_.end();
   auto name_hint = alarm_signal_names_.end();
   const bool plain = aikorvane::IsPlainStream(std::cout);
+  const bool use_hints = kept_.Uses(aikorvane::kept::kLookUpHints);
+  const bool use_parts = kept_.Uses(aikorvane::kept::kEntryParts);
+  aikorvane::StreamTextMemo* threshold_texts =
+      kept_.Uses(aikorvane::kept::kTextMemos) ? &kept_.threshold_texts : nullptr;
   std::size_t position = 0;
   for (const auto& [key, rule] : alarm_rules_) {
-    const aikorvane::kept::RuleParts& parts = kept_.RuleAt(position++, rule);
+    if (!use_hints) {
+      level_hint = this->alarm_levels_.end();
+      value_hint = this->alarm_values_.end();
+      prefix_hint = alarm_report_prefix_.end();
+      name_hint = alarm_signal_names_.end();
+    }
+    aikorvane::kept::RuleParts fresh;
+    if (!use_parts) fresh.Follow(rule);
+    const aikorvane::kept::RuleParts& parts = use_parts ? kept_.RuleAt(position++, rule) : fresh;
     const std::string_view data_name(key.data(), std::min(key.find('_'), key.size()));
     const std::string& alarm_id = parts.AlarmId();
     const int level = LookUpAfter(this->alarm_levels_, alarm_id, level_hint);
@@ -132,7 +150,7 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
     DiagnosticLine(std::cout, plain)
         << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << parts.Word()
         << " level:" << level << " realvalue:" << member_text << " vs "
-        << DiagnosticLine::Memo(threshold, &kept_.threshold_texts);
+        << DiagnosticLine::Memo(threshold, threshold_texts);
     if (level == 0) continue;
     kept_.description = LookUpAfter(alarm_report_prefix_, alarm_id, prefix_hint);
     kept_.description += member_text;

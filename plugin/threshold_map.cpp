@@ -18,10 +18,11 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckSignalThresholdMap(
     ThresholdTable& table, bool is_upper, aikorvane::kept::MemberIndex* members) {
   using aikorvane::kept::MemberIndex;
   if (members != nullptr) members->Rewind();
-  kept_.float_texts.Refresh();
+  kept_.float_texts.Refresh(kept_.Uses(aikorvane::kept::kTextMemos));
   // A member's text is kept while its value stays the same, if the decimal
   // point is "." (the texts then depend on the value alone).
-  const bool keep_texts = members != nullptr && kept_.float_texts.Enabled();
+  const bool keep_texts = members != nullptr && kept_.float_texts.PointIsDot() &&
+                          kept_.Uses(aikorvane::kept::kValueTexts);
   for (auto& [key, entry] : table) {
     // Without an index (value_ is no object) the library's own search, which
     // refuses what it refused before.

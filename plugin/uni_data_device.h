@@ -42,6 +42,9 @@ class UniDataDevice : public HostBase {
   // Change-based report of one signal; true when the value was reported.
   bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value);
 
+  // What the rounds keep for speed, for the benchmarks that turn parts off.
+  aikorvane::kept::KeptState& Kept() { return kept_; }
+
   DataT data_;
   int b_mode_ = 1;
   TextTable alarm_report_prefix_;

@@ -24,8 +24,23 @@ struct AiEntry {
   PercentBand band;
 };
 
+// The parts a device may do without, one by one, for the benchmarks that
+// pair rounds with and without each.
+enum Part : unsigned {
+  kClock = 1,         // the local time of the minute
+  kMemberIndex = 2,   // the published members by name
+  kValueTexts = 4,    // per member the text of its value
+  kTextMemos = 8,     // the texts of recently written numbers
+  kLookUpHints = 16,  // look-ups tried first after the previous one
+  kEntryParts = 32,   // per [AI] entry and rule what was made from it
+};
+
 class KeptState {
  public:
+  // The parts in use: all but in those benchmarks.
+  unsigned parts = ~0u;
+  bool Uses(Part part) const { return (parts & part) != 0; }
+
   LocalClock clock;
   FloatTextMemo float_texts;
   StreamTextMemo threshold_texts;
@@ -36,7 +51,7 @@ class KeptState {
 
   // Brings the index of `value` up to date; null when `value` is no object.
   MemberIndex* IndexMembers(const Json::Value& value) {
-    if (!value.isObject()) {
+    if (!value.isObject() || !Uses(kMemberIndex)) {
       members_.Forget();
       return nullptr;
     }

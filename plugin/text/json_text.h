@@ -19,7 +19,7 @@ namespace aikorvane {
 // after the C library's printf).
 class JsonTexts {
  public:
-  void Refresh() { reals_enabled_ = DecimalPointIsDot(); }
+  void Refresh(bool keep = true) { reals_enabled_ = keep && DecimalPointIsDot(); }
 
   // The text of `value`; valid until the next call.
   std::string_view Text(const Json::Value& value);

@@ -65,8 +65,12 @@ class TextMemo {
 class FloatTextMemo {
  public:
   // Reads the decimal point; call before each run of texts.
-  void Refresh() { enabled_ = DecimalPointIsDot(); }
-  bool Enabled() const { return enabled_; }
+  void Refresh(bool keep = true) {
+    point_is_dot_ = DecimalPointIsDot();
+    enabled_ = keep && point_is_dot_;
+  }
+  // Whether the decimal point was "." at the last Refresh().
+  bool PointIsDot() const { return point_is_dot_; }
 
   void Assign(std::string& text, float value) {
     text.clear();
@@ -91,6 +95,7 @@ class FloatTextMemo {
 
  private:
   using Memo = TextMemo<uint32_t, 7, 15>;
+  bool point_is_dot_ = false;
   bool enabled_ = false;
   Memo memo_;
 };
