@@ -13,13 +13,13 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(const std::strin
                                                                 float value) {
   auto no_hint = this->ao_report_settings_.end();
   std::time_t now = kUnread;
-  return CheckAOReport(fallback_id, signal_id, value, no_hint, now, nullptr);
+  return CheckAOReport(fallback_id, signal_id, value, no_hint, now);
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
 bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(
     const std::string& fallback_id, const std::string& signal_id, float value,
-    typename AOSettings::iterator& previous, std::time_t& now, aikorvane::kept::PercentBand* band) {
+    typename AOSettings::iterator& previous, std::time_t& now) {
   auto& settings = this->ao_report_settings_;
   auto it = settings.end();
   if (previous != settings.end()) {
@@ -31,7 +31,7 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::CheckAOReport(
     if (it == settings.end()) return false;
   }
   previous = it;
-  return ReportIfDue(it->second, signal_id, value, now, band);
+  return ReportIfDue(it->second, signal_id, value, now);
 }
 
 template <typename DataT, typename HostBase, int kRecordCode>
@@ -51,8 +51,7 @@ UniDataDevice<DataT, HostBase, kRecordCode>::FindAOSetting(const std::string& fa
 template <typename DataT, typename HostBase, int kRecordCode>
 bool UniDataDevice<DataT, HostBase, kRecordCode>::ReportIfDue(OSKVDevice::BAOSetting& setting,
                                                               const std::string& signal_id,
-                                                              float value, std::time_t& now,
-                                                              aikorvane::kept::PercentBand* band) {
+                                                              float value, std::time_t& now) {
   bool report = false;
   if (setting.change_enabled) {
     if (value > setting.last_report_value + setting.change_value ||
@@ -61,10 +60,12 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::ReportIfDue(OSKVDevice::BAOSet
     }
   }
   if (setting.percent_enabled) {
-    aikorvane::kept::PercentBand made;
-    if (band == nullptr) band = &made;
-    band->Follow(setting.last_report_value, setting.percent_value);
-    if (band->Outside(value)) report = true;
+    // The sum or difference first, then times the last value, then over 100.
+    const float last = setting.last_report_value;
+    if (value > last * (setting.percent_value + 100.0f) / 100.0f ||
+        value < last * (100.0f - setting.percent_value) / 100.0f) {
+      report = true;
+    }
   }
   if (setting.period_enabled) {
     if (now == kUnread) now = std::time(nullptr);
@@ -82,9 +83,8 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::ReportIfDue(OSKVDevice::BAOSet
 using AIKorvaneBase = UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032>;
 template bool AIKorvaneBase::CheckAOReport(const std::string&, const std::string&, float);
 template bool AIKorvaneBase::CheckAOReport(const std::string&, const std::string&, float,
-                                           AOSettings::iterator&, std::time_t&,
-                                           aikorvane::kept::PercentBand*);
+                                           AOSettings::iterator&, std::time_t&);
 template AIKorvaneBase::AOSettings::iterator AIKorvaneBase::FindAOSetting(const std::string&,
                                                                           const std::string&);
 template bool AIKorvaneBase::ReportIfDue(OSKVDevice::BAOSetting&, const std::string&, float,
-                                         std::time_t&, aikorvane::kept::PercentBand*);
+                                         std::time_t&);

@@ -11,7 +11,17 @@
 namespace {
 
 using aikorvane::DiagnosticLine;
-using aikorvane::kept::Comparison;
+
+enum class Comparison { kUpper, kLower, kEqual, kNotEqual, kNone };
+
+// The comparison a rule's word names; only these four words, exactly.
+Comparison ComparisonOf(std::string_view word) {
+  return word == "upper"      ? Comparison::kUpper
+         : word == "lower"    ? Comparison::kLower
+         : word == "equal"    ? Comparison::kEqual
+         : word == "notequal" ? Comparison::kNotEqual
+                              : Comparison::kNone;
+}
 
 template <typename Value>
 bool Compare(Comparison comparison, const Value& value, const Value& limit) {
@@ -47,9 +57,7 @@ template <typename DataT, typename HostBase, int kRecordCode>
 void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
   static_assert(sizeof(DataT) >= 15, "the record carries seven time bytes from offset 8");
   if (!this->has_data_) this->has_data_ = true;
-  this->update_time_ = kept_.Uses(aikorvane::kept::kClock)
-                           ? kept_.clock.Now()
-                           : boost::posix_time::second_clock::local_time();
+  this->update_time_ = boost::posix_time::second_clock::local_time();
   const uint64_t packed = get_ttime(this->update_time_);
   auto* bytes = reinterpret_cast<unsigned char*>(&data_);
   for (int i = 0; i < 7; ++i) bytes[8 + i] = static_cast<unsigned char>(packed >> (8 * i));
@@ -87,12 +95,8 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
   // right after the previous one. The signals of a round share its time.
   auto setting = this->ao_report_settings_.end();
   std::time_t now = kUnread;
-  std::size_t position = 0;
   const bool use_hints = kept_.Uses(aikorvane::kept::kLookUpHints);
-  const bool use_parts = kept_.Uses(aikorvane::kept::kEntryParts);
   for (const auto& [key, signal] : ai_signals_) {
-    aikorvane::kept::AiEntry fresh;
-    aikorvane::kept::AiEntry& kept = use_parts ? kept_.AiEntryAt(position++) : fresh;
     if (!use_hints) setting = this->ao_report_settings_.end();
     const std::string& signal_id = signal.first;
     // The reported id overwrites the 4th and 9th characters of the stored one.
@@ -101,13 +105,15 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAiSignals() {
                                 << " is shorter than 9 characters";
       continue;
     }
-    const std::string& report_id = kept.report_id.For(signal_id);
+    std::string report_id = signal_id;
+    report_id[3] = '6';
+    report_id[8] = '1';
     const Json::Value& member = Member(members, key);
     // Null, text, arrays and objects count as no value.
     if (!aikorvane::kept::HasFloatForm(member)) continue;
     const float value = member.asFloat();
     this->CheckThreshold(report_id, signal.second, value, 1);
-    CheckAOReport(report_id, signal_id, value, setting, now, use_parts ? &kept.band : nullptr);
+    CheckAOReport(report_id, signal_id, value, setting, now);
   }
 }
 
@@ -126,10 +132,8 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
   auto name_hint = alarm_signal_names_.end();
   const bool plain = aikorvane::IsPlainStream(std::cout);
   const bool use_hints = kept_.Uses(aikorvane::kept::kLookUpHints);
-  const bool use_parts = kept_.Uses(aikorvane::kept::kEntryParts);
   aikorvane::StreamTextMemo* threshold_texts =
       kept_.Uses(aikorvane::kept::kTextMemos) ? &kept_.threshold_texts : nullptr;
-  std::size_t position = 0;
   for (const auto& [key, rule] : alarm_rules_) {
     if (!use_hints) {
       level_hint = this->alarm_levels_.end();
@@ -137,27 +141,28 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::CheckAlarmRules() {
       prefix_hint = alarm_report_prefix_.end();
       name_hint = alarm_signal_names_.end();
     }
-    aikorvane::kept::RuleParts fresh;
-    if (!use_parts) fresh.Follow(rule);
-    const aikorvane::kept::RuleParts& parts = use_parts ? kept_.RuleAt(position++, rule) : fresh;
     const std::string_view data_name(key.data(), std::min(key.find('_'), key.size()));
-    const std::string& alarm_id = parts.AlarmId();
+    const auto comma = rule.find(',');
+    const std::string alarm_id = rule.substr(0, comma);
+    const std::string_view word =
+        std::string_view(rule).substr(comma == std::string::npos ? 0 : comma + 1);
     const int level = LookUpAfter(this->alarm_levels_, alarm_id, level_hint);
     const float threshold = LookUpAfter(this->alarm_values_, alarm_id, value_hint);
     const Json::Value& member = Member(members, data_name);
     // The value's text serves both the line and the description.
     const std::string_view member_text = kept_.json_texts.Text(member);
     DiagnosticLine(std::cout, plain)
-        << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << parts.Word()
+        << "dataName:" << data_name << " alarmId:" << alarm_id << " alarmComp:" << word
         << " level:" << level << " realvalue:" << member_text << " vs "
         << DiagnosticLine::Memo(threshold, threshold_texts);
     if (level == 0) continue;
     kept_.description = LookUpAfter(alarm_report_prefix_, alarm_id, prefix_hint);
     kept_.description += member_text;
     const std::string& signal_name = LookUpAfter(alarm_signal_names_, alarm_id, name_hint);
-    if (parts.Kind() == Comparison::kNone) continue;
+    const Comparison comparison = ComparisonOf(word);
+    if (comparison == Comparison::kNone) continue;
     this->CheckThresholdBool(level, alarm_id, alarm_id, signal_name, kept_.description,
-                             Holds(parts.Kind(), member, threshold), 1);
+                             Holds(comparison, member, threshold), 1);
   }
 }
 

@@ -79,19 +79,18 @@ class UniDataDevice : public HostBase {
   // CheckAOReport trying the setting after `previous` (an entry of
   // ao_report_settings_, or its end) before a search; leaves the signal's
   // setting there. `now` is the time of the round's period checks, read on
-  // first need when it is kUnread. `band` keeps the signal's percentage band.
+  // first need when it is kUnread.
   bool CheckAOReport(const std::string& fallback_id, const std::string& signal_id, float value,
-                     typename AOSettings::iterator& previous, std::time_t& now,
-                     aikorvane::kept::PercentBand* band);
+                     typename AOSettings::iterator& previous, std::time_t& now);
   // The signal's own setting, or a copy of the fallback's made its own; the
   // end when neither has one.
   typename AOSettings::iterator FindAOSetting(const std::string& fallback_id,
                                               const std::string& signal_id);
   // Reports the value when it left the setting's band or its period ran out.
   bool ReportIfDue(OSKVDevice::BAOSetting& setting, const std::string& signal_id, float value,
-                   std::time_t& now, aikorvane::kept::PercentBand* band);
+                   std::time_t& now);
 
-  // What the rounds keep for speed; used under value_mutex_ but for the clock.
+  // What the rounds keep for speed; used under value_mutex_.
   aikorvane::kept::KeptState kept_;
 };
 

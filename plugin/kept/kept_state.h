@@ -7,32 +7,44 @@
 #include <json/value.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "plugin/kept/entry_parts.h"
-#include "plugin/kept/local_clock.h"
 #include "plugin/kept/member_index.h"
 #include "plugin/text/json_text.h"
 #include "plugin/text/text_memo.h"
 
 namespace aikorvane::kept {
 
-// Mode 1: per [AI] entry in table order.
-struct AiEntry {
-  ReportedId report_id;
-  PercentBand band;
+// The "%.9g" text of a published member's value as last written.
+class ValueText {
+ public:
+  const std::string& Follow(float value, FloatTextMemo& texts) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    if (!made_ || bits_ != bits) {
+      texts.Assign(text_, value);
+      bits_ = bits;
+      made_ = true;
+    }
+    return text_;
+  }
+
+ private:
+  uint32_t bits_ = 0;
+  bool made_ = false;
+  std::string text_;
 };
 
 // The parts a device may do without, one by one, for the benchmarks that
 // pair rounds with and without each.
 enum Part : unsigned {
-  kClock = 1,         // the local time of the minute
-  kMemberIndex = 2,   // the published members by name
-  kValueTexts = 4,    // per member the text of its value
-  kTextMemos = 8,     // the texts of recently written numbers
-  kLookUpHints = 16,  // look-ups tried first after the previous one
-  kEntryParts = 32,   // per [AI] entry and rule what was made from it
+  kMemberIndex = 1,  // the published members by name
+  kValueTexts = 2,   // per member the text of its value
+  kTextMemos = 4,    // the texts of recently written numbers
+  kLookUpHints = 8,  // look-ups tried first after the previous one
 };
 
 class KeptState {
@@ -41,7 +53,6 @@ class KeptState {
   unsigned parts = ~0u;
   bool Uses(Part part) const { return (parts & part) != 0; }
 
-  LocalClock clock;
   FloatTextMemo float_texts;
   StreamTextMemo threshold_texts;
   JsonTexts json_texts;
@@ -62,24 +73,10 @@ class KeptState {
   const std::string& ValueTextAt(std::size_t position, float value) {
     return value_texts_[position].Follow(value, float_texts);
   }
-  AiEntry& AiEntryAt(std::size_t position) { return At(ai_entries_, position); }
-  RuleParts& RuleAt(std::size_t position, const std::string& rule) {
-    RuleParts& parts = At(rules_, position);
-    parts.Follow(rule);
-    return parts;
-  }
 
  private:
-  template <typename Part>
-  static Part& At(std::vector<Part>& parts, std::size_t position) {
-    if (position >= parts.size()) parts.resize(position + 1);
-    return parts[position];
-  }
-
   MemberIndex members_;
   std::vector<ValueText> value_texts_;  // per member of members_
-  std::vector<AiEntry> ai_entries_;
-  std::vector<RuleParts> rules_;
 };
 
 }  // namespace aikorvane::kept

@@ -54,29 +54,4 @@ inline bool SameText(std::string_view a, std::string_view b) {
   return n == 0 || std::memcmp(a.data(), b.data(), n) == 0;
 }
 
-// Whether `report` holds `signal`'s characters but for the 4th and the 9th,
-// which the reported id of an [AI] signal overwrites: whether it was made
-// from this signal id. Ids of up to 16 bytes are compared as two words.
-inline bool KeepsRestOf(const std::string& report, const std::string& signal) {
-  const std::size_t n = signal.size();
-  if (report.size() != n || n < 9) return false;
-  if (n > 16) {
-    return std::memcmp(report.data(), signal.data(), 3) == 0 &&
-           std::memcmp(report.data() + 4, signal.data() + 4, 4) == 0 &&
-           std::memcmp(report.data() + 9, signal.data() + 9, n - 9) == 0;
-  }
-  // The first word holds the 4th character, the last one the 9th, and the
-  // 4th as well when the id is short.
-  unsigned char head[8], tail[8];
-  std::memset(head, 0xff, sizeof head);
-  std::memset(tail, 0xff, sizeof tail);
-  head[3] = 0;
-  tail[16 - n] = 0;
-  if (n <= 11) tail[11 - n] = 0;
-  uint64_t head_mask, tail_mask;
-  std::memcpy(&head_mask, head, sizeof head_mask);
-  std::memcpy(&tail_mask, tail, sizeof tail_mask);
-  return SameWords<uint64_t>(report.data(), signal.data(), n, head_mask, tail_mask);
-}
-
 }  // namespace aikorvane::kept
