@@ -26,6 +26,7 @@ TEST(RoundDiff, DeviceRoundsAsThePlainRound) {
     ASSERT_EQ(result.difference, "") << "seed " << seed;
     rounds += result.rounds;
   }
+  RecordProperty("rounds", rounds);
   // The runs must be mostly rounds, not set-up alone.
   EXPECT_GT(rounds, 300 * 20);
 }
