@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/float_text.h"
+#include "plugin/text/float_text.h"
 
 namespace {
 

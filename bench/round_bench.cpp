@@ -251,6 +251,38 @@ void CacheRound(benchmark::State& state, Floor floor) {
   StopClock();
 }
 
+// Rounds with every kept part and rounds without one of them, in alternating
+// batches on the same device: "without" is the second's time per round over
+// the first's, so a part pays where it is above 1.
+void KeptPaired(benchmark::State& state, int mode, int count, unsigned part) {
+  QuietCout quiet;
+  StartClock();
+  auto device = RoundDevice(mode, count);
+  AIKorvane& dev = *device;
+  std::vector<std::string> lines;
+  const auto round = [&dev] { dev.process(kSample); };
+  if (!SteadyLines(state, round, lines)) return;
+  double with_ns = 0.0;
+  double without_ns = 0.0;
+  for (auto _ : state) {
+    for (const bool with : {true, false}) {
+      dev.Kept().parts = with ? ~0u : ~part;
+      const double began = ThreadNs();
+      for (int i = 0; i < kPairBatch; ++i) {
+        NextSecond();
+        round();
+      }
+      (with ? with_ns : without_ns) += ThreadNs() - began;
+    }
+  }
+  dev.Kept().parts = ~0u;
+  const double rounds = static_cast<double>(state.iterations()) * kPairBatch;
+  state.counters["with_ns"] = with_ns / std::max(1.0, rounds);
+  state.counters["without_ns"] = without_ns / std::max(1.0, rounds);
+  state.counters["without"] = with_ns > 0.0 ? without_ns / with_ns : 0.0;
+  StopClock();
+}
+
 // Publication alone, every call in a new second (so it always writes).
 void GenJsonDataAlone(benchmark::State& state, bool same_second) {
   QuietCout quiet;
@@ -283,6 +315,21 @@ void RegisterRoundBenchmarks() {
                                  Floor::kHost);
     benchmark::RegisterBenchmark(("paired/" + name).c_str(), ProcessRound, mode, count,
                                  Floor::kPaired);
+  }
+  const std::pair<const char*, unsigned> parts[] = {
+
+      {"member_index", aikorvane::kept::kMemberIndex},
+      {"value_texts", aikorvane::kept::kValueTexts},
+      {"text_memos", aikorvane::kept::kTextMemos},
+      {"look_up_hints", aikorvane::kept::kLookUpHints},
+  };
+  for (const auto& [part_name, part] : parts) {
+    for (const auto& [mode, count] : cases) {
+      std::string name = "mode" + std::to_string(mode);
+      if (mode != 2) name += "/" + std::to_string(count);
+      benchmark::RegisterBenchmark(("kept/" + std::string(part_name) + "/" + name).c_str(),
+                                   KeptPaired, mode, count, part);
+    }
   }
   benchmark::RegisterBenchmark("round/load_from_cache", CacheRound, Floor::kNone);
   benchmark::RegisterBenchmark("floor/load_from_cache", CacheRound, Floor::kLines);

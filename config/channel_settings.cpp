@@ -1,6 +1,8 @@
 // The device's own settings: channel, conversion, calibration curve and the
 // discharge voltages, read from "appSetting" before the generic settings.
 
+#include "config/channel_settings.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,11 +10,8 @@
 
 #include "config/device_settings.h"
 #include "config/setting_keys.h"
-#include "plugin/aikorvane.h"
 
 namespace {
-
-namespace keys = aikorvane::config;
 
 // Values are read through their text form, so 47.5 and "47.5" are the same.
 // An absent or null key leaves the member as it is.
@@ -39,7 +38,9 @@ void ReadFloat(const Json::Value& app, const char* key, float& member) {
   if (TextOf(app, key, text)) ParseFloat(text, member);
 }
 
-bool Qualifies(float coordinate) { return std::fabs(coordinate) > keys::kUnsetCoordinate; }
+bool Qualifies(float coordinate) {
+  return std::fabs(coordinate) > aikorvane::config::kUnsetCoordinate;
+}
 
 // Recomputes one calibration segment from its two points when all four
 // coordinates are set. Two points at the same x define no line: the segment
@@ -48,8 +49,8 @@ void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& s
                     float& intercept) {
   if (!Qualifies(ya) || !Qualifies(xa) || !Qualifies(yb) || !Qualifies(xb)) return;
   if (xa == xb) {
-    std::cout << keys::kRefusedSegmentLine << number << " refused: both points have x " << xa
-              << std::endl;
+    std::cout << aikorvane::config::kRefusedSegmentLine << number << " refused: both points have x "
+              << xa << std::endl;
     return;
   }
   slope = (yb - ya) / (xb - xa);
@@ -58,42 +59,46 @@ void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& s
 
 }  // namespace
 
-bool AIKorvane::InitSetting(const Json::Value& settings) {
-  const Json::Value& app = aikorvane::config::SettingsMember(settings, keys::kAppSetting);
-  if (!app.isNull() && app.isObject()) {
-    std::string text;
-    if (TextOf(app, keys::kCurrentMode, text)) is_current_mode_ = std::atoi(text.c_str()) != 0;
-    ReadInt(app, keys::kRealValue, real_value_);
-    ReadInt(app, keys::kAiIndex, ai_index_);
-    ReadFloat(app, keys::kMin, min_);
-    ReadFloat(app, keys::kMax, max_);
-    if (TextOf(app, keys::kDischargeV, text)) {
-      ParseFloat(text, discharge_v_);
-      discharge_v_end_ = discharge_v_;
-    }
-    ReadFloat(app, keys::kDischargeVEnd, discharge_v_end_);
-    ReadFloat(app, keys::kDischargeVDiff, discharge_v_diff_);
-    if (TextOf(app, keys::kMaxV, text)) {
-      max_v_ = std::atoi(text.c_str());
-      if (max_v_ == 0) max_v_ = 5;
-    }
-    ReadFloat(app, keys::kY1, y1_);
-    ReadFloat(app, keys::kX1, x1_);
-    ReadFloat(app, keys::kY2, y2_);
-    ReadFloat(app, keys::kX2, x2_);
-    ReadFloat(app, keys::kY3, y3_);
-    ReadFloat(app, keys::kX3, x3_);
-    ReadFloat(app, keys::kY4, y4_);
-    ReadFloat(app, keys::kX4, x4_);
-    ReadInt(app, keys::kConversionMode, ai_mode_);
+namespace aikorvane::config {
 
-    // Segment 1 is formed from its upper point down. The operand order decides
-    // the sign of a zero slope or intercept (0 or -0), which is part of the
-    // device's published output.
-    ComputeSegment(1, x2_, y2_, x1_, y1_, slope1_, intercept1_);
-    ComputeSegment(2, x2_, y2_, x3_, y3_, slope2_, intercept2_);
-    ComputeSegment(3, x3_, y3_, x4_, y4_, slope3_, intercept3_);
+void ReadChannelSettings(const Json::Value& settings, const ChannelSettings& channel) {
+  const Json::Value& app = SettingsMember(settings, kAppSetting);
+  if (app.isNull() || !app.isObject()) return;
+  std::string text;
+  if (TextOf(app, kCurrentMode, text)) channel.is_current_mode = std::atoi(text.c_str()) != 0;
+  ReadInt(app, kRealValue, channel.real_value);
+  ReadInt(app, kAiIndex, channel.ai_index);
+  ReadFloat(app, kMin, channel.min);
+  ReadFloat(app, kMax, channel.max);
+  if (TextOf(app, kDischargeV, text)) {
+    ParseFloat(text, channel.discharge_v);
+    channel.discharge_v_end = channel.discharge_v;
   }
-  data_.data_id = data_id_;
-  return UniDataDevice::InitSetting(settings);
+  ReadFloat(app, kDischargeVEnd, channel.discharge_v_end);
+  ReadFloat(app, kDischargeVDiff, channel.discharge_v_diff);
+  if (TextOf(app, kMaxV, text)) {
+    channel.max_v = std::atoi(text.c_str());
+    if (channel.max_v == 0) channel.max_v = 5;
+  }
+  ReadFloat(app, kY1, channel.y1);
+  ReadFloat(app, kX1, channel.x1);
+  ReadFloat(app, kY2, channel.y2);
+  ReadFloat(app, kX2, channel.x2);
+  ReadFloat(app, kY3, channel.y3);
+  ReadFloat(app, kX3, channel.x3);
+  ReadFloat(app, kY4, channel.y4);
+  ReadFloat(app, kX4, channel.x4);
+  ReadInt(app, kConversionMode, channel.ai_mode);
+
+  // Segment 1 is formed from its upper point down. The operand order decides
+  // the sign of a zero slope or intercept (0 or -0), which is part of the
+  // device's published output.
+  ComputeSegment(1, channel.x2, channel.y2, channel.x1, channel.y1, channel.slope1,
+                 channel.intercept1);
+  ComputeSegment(2, channel.x2, channel.y2, channel.x3, channel.y3, channel.slope2,
+                 channel.intercept2);
+  ComputeSegment(3, channel.x3, channel.y3, channel.x4, channel.y4, channel.slope3,
+                 channel.intercept3);
 }
+
+}  // namespace aikorvane::config

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "plugin/threshold_entry.h"
+#include "config/tables.h"
 
 namespace aikorvane::config {
 

@@ -46,10 +46,6 @@ class AIKorvane : public UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032> {
   // The round's voltage as a new string stream writes it, formatted by the
   // first alarm row that needs it; empty until then.
   std::string voltage_text_;
-  // The members of value_ that GenJsonData writes, under value_mutex_; null
-  // until the first publication.
-  Json::Value* voltage_member_ = nullptr;
-  Json::Value* time_member_ = nullptr;
 
   // Writes the round's "RunCheckThreshold value:" line.
   void WriteValueLine(float voltage);

@@ -4,7 +4,7 @@
 // decimal point is "," (where the quick paths must step aside). The full sweep
 // of all 2^32 patterns is bench/aikorvane_float_sweep.
 
-#include "plugin/float_text.h"
+#include "plugin/text/text_memo.h"
 
 #include <gtest/gtest.h>
 

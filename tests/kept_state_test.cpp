@@ -14,12 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "plugin/float_text.h"
-#include "plugin/line_buffer.h"
+#include "plugin/kept/quick_checks.h"
+#include "plugin/text/diagnostic_line.h"
 #include "round_support.h"
 
 namespace {
 
+using aikorvane::kept::HasFloatForm;
+using aikorvane::kept::IsNumber;
+using aikorvane::kept::SameText;
 using round_support::Probe;
 using round_support::VirtualClock;
 using testing_support::CoutCapture;
@@ -36,9 +39,10 @@ class ZoneScope {
   }
 };
 
-// Second by second across the year's offset changes (whole and half hours,
-// forward and back), then with the clock set back.
-TEST(KeptState, LocalClockGivesTheLibraryLocalTime) {
+// Rounds second by second across the year's offset changes (whole and half
+// hours, forward and back, and within a minute), then with the clock set
+// back, and with a new zone between two rounds of one minute.
+TEST(KeptState, RoundsStampTheLibraryLocalTime) {
   struct Zone {
     const char* name;
     std::vector<std::time_t> changes;
@@ -48,20 +52,115 @@ TEST(KeptState, LocalClockGivesTheLibraryLocalTime) {
       {"Europe/Berlin", {1774746000, 1792890000}},
       {"Australia/Lord_Howe", {1775314800, 1791041400}},
       {"America/St_Johns", {1772947800, 1793507400}},
+      {"Asia/Kathmandu", {504901800}},
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", {1711846830, 1729990800}},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", {1711846800, 1729990830}},
   };
   VirtualClock clock(0);
+  CoutCapture out;
+  Probe probe;
+  probe.device->b_mode_ = 2;
+  // Whether a round at `now` is stamped with the library's local time.
+  const auto stamped = [&](std::time_t now) {
+    clock.Set(now);
+    probe.device->process(5000);
+    return probe.device->update_time_ == boost::posix_time::second_clock::local_time();
+  };
   for (const Zone& zone : zones) {
     ZoneScope scope(zone.name);
-    LocalClock local;
     for (const std::time_t change : zone.changes) {
-      for (std::time_t now = change - 150; now < change + 150; ++now) {
-        clock.Set(now);
-        ASSERT_EQ(local.Now(), boost::posix_time::second_clock::local_time())
-            << zone.name << " at " << now;
+      for (std::time_t now = change - 90; now < change + 90; ++now) {
+        ASSERT_TRUE(stamped(now)) << zone.name << " at " << now;
       }
-      clock.Set(change - 3600);
-      EXPECT_EQ(local.Now(), boost::posix_time::second_clock::local_time()) << zone.name;
+      EXPECT_TRUE(stamped(change - 3600)) << zone.name;
     }
+  }
+  ZoneScope spring_rule("XST-1XDT,M3.5.0/2,M10.5.0/3:00:30");
+  stamped(1729990770);
+  ZoneScope autumn_rule("XST-1XDT,M3.5.0/2:00:30,M10.5.0/3");
+  EXPECT_TRUE(stamped(1729990800));
+}
+
+// The record's time bytes and the published time of rounds around an offset
+// change that falls within a local minute, forward and back.
+TEST(KeptState, RoundsAcrossAnOffsetChangeWithinAMinute) {
+  struct Round {
+    const char* zone;
+    std::time_t utc;
+    const char* time_hex;  // record bytes 8 to 14
+    const char* published;
+  };
+  const Round rounds[] = {
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", 1711846800, "E807031F020000", "2024-3-31 2:0:0"},
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", 1711846830, "E807031F03001E", "2024-3-31 3:0:30"},
+      {"XST-1XDT,M3.5.0/2:00:30,M10.5.0/3", 1711846831, "E807031F03001F", "2024-3-31 3:0:31"},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", 1729990800, "E8070A1B030000", "2024-10-27 3:0:0"},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", 1729990830, "E8070A1B02001E", "2024-10-27 2:0:30"},
+      {"XST-1XDT,M3.5.0/2,M10.5.0/3:00:30", 1729990831, "E8070A1B02001F", "2024-10-27 2:0:31"},
+  };
+  VirtualClock clock(0);
+  CoutCapture out;
+  for (const char* zone : {rounds[0].zone, rounds[3].zone}) {
+    ZoneScope scope(zone);
+    Probe probe;
+    probe.device->b_mode_ = 5;
+    for (const Round& round : rounds) {
+      if (std::string(round.zone) != zone) continue;
+      clock.Set(round.utc);
+      probe.device->process(5000);
+      const std::string bytes = probe.sink->Events("SendSP").back()["bytes"].asString();
+      EXPECT_EQ(bytes.substr(16), round.time_hex) << zone << " at " << round.utc;
+      EXPECT_EQ(probe.device->value_["更新时间"].asString(), round.published)
+          << zone << " at " << round.utc;
+    }
+  }
+}
+
+// A host that removes a published member and adds another between rounds
+// keeps the count of members the same: the new member is still checked, in
+// every mode that reads members by name, and nothing of the removed one is
+// read (the sanitizer builds would see it).
+TEST(KeptState, MemberReplacedByTheHostIsReadAfresh) {
+  struct Case {
+    int mode;
+    const char* event;
+    const char* expected;  // what the check of the new member carries
+  };
+  const Case cases[] = {
+      {5, "CheckThresholdBool", "900002001"},
+      {1, "CheckThreshold", "461627401007"},
+      {3, "CheckThresholdBool", "007009"},
+  };
+  for (const Case& test : cases) {
+    VirtualClock clock(round_support::kRoundTime);
+    Probe probe;
+    AIKorvane& device = *probe.device;
+    device.b_mode_ = test.mode;
+    device.up_thresholds_["n"] = ThresholdEntry("900002001", 50.0f, 45.0f, false, 2);
+    device.ai_signals_["n"] = {"461127400007", "N"};
+    device.alarm_rules_["n_x"] = "007009,upper";
+    device.alarm_levels_["007009"] = 1;
+    device.alarm_values_["007009"] = 50.0f;
+    device.value_["o"] = 51.0;
+    CoutCapture out;
+    device.process(5000);
+    const auto count = [&] {
+      std::size_t found = 0;
+      for (const auto& event : probe.sink->Events(test.event)) {
+        const Json::Value& id = test.mode == 1 ? event["id"] : event["texts"][1];
+        found += id.asString() == test.expected;
+      }
+      return found;
+    };
+    const std::size_t before = count();
+    // Mode 3 makes a null member "n" itself; the others do not.
+    device.value_.removeMember("o");
+    if (test.mode == 3) device.value_.removeMember("n");
+    device.value_["n"] = 52.0;
+    if (test.mode == 3) device.value_["p"] = 1.0;
+    clock.Set(round_support::kRoundTime + 1);
+    device.process(5000);
+    EXPECT_EQ(count(), before + 1) << "mode " << test.mode;
   }
 }
 
@@ -96,42 +195,32 @@ TEST(KeptState, ShortTextsCompareAsStrings) {
   }
 }
 
-// A reported id keeps every character of its signal id but the 4th and the
-// 9th: a difference anywhere else, or in the length, is seen.
-TEST(KeptState, ReportedIdsKnowTheirSignalIds) {
-  for (std::size_t size = 9; size <= 20; ++size) {
-    std::string signal(size, '4');
-    std::string report = signal;
-    report[3] = '6';
-    report[8] = '1';
-    EXPECT_TRUE(KeepsRestOf(report, signal)) << size;
-    EXPECT_FALSE(KeepsRestOf(report, signal + "4")) << size;
-    for (std::size_t place = 0; place < size; ++place) {
-      std::string other = signal;
-      other[place] = '7';
-      EXPECT_EQ(KeepsRestOf(report, other), place == 3 || place == 8) << size << " at " << place;
-    }
-  }
-  EXPECT_FALSE(KeepsRestOf("", "")) << "an id too short to report";
-}
-
 // Lines written in one piece carry the bytes of writing them piece by piece,
-// also past the sizes of the fixed buffers.
+// also past the sizes of the fixed buffers, and so do lines to a stream in
+// another state.
 TEST(KeptState, LinesInOnePieceAsPieceByPiece) {
-  for (const std::size_t size : {0, 7, 255, 256, 383, 384, 385, 1000}) {
-    std::string expected;
-    aikorvane::LineBuffer line;
-    for (std::size_t i = 0; i < size; i += 11) {
-      const std::string piece(std::min<std::size_t>(11, size - i), static_cast<char>('a' + i % 26));
-      line << piece;
-      expected += piece;
+  for (const bool plain : {true, false}) {
+    for (const std::size_t size : {0, 7, 255, 256, 383, 384, 385, 1000}) {
+      std::ostringstream one_piece;
+      std::ostringstream piece_by_piece;
+      if (!plain) {
+        one_piece << std::hex;
+        piece_by_piece << std::hex;
+      }
+      {
+        aikorvane::DiagnosticLine line(one_piece);
+        for (std::size_t i = 0; i < size; i += 11) {
+          const std::string piece(std::min<std::size_t>(11, size - i),
+                                  static_cast<char>('a' + i % 26));
+          line << piece;
+          piece_by_piece << piece;
+        }
+        line << static_cast<short>(-12) << 1.0f / 3.0f << std::size_t{42} << 1000000.125f;
+        piece_by_piece << static_cast<short>(-12) << 1.0f / 3.0f << std::size_t{42} << 1000000.125f
+                       << std::endl;
+      }
+      EXPECT_EQ(one_piece.str(), piece_by_piece.str()) << size << (plain ? " plain" : " hex");
     }
-    EXPECT_EQ(line.View(), expected) << size;
-    std::ostringstream one_piece;
-    std::ostringstream piece_by_piece;
-    aikorvane::WriteLine(one_piece, line.View());
-    piece_by_piece << expected << std::endl;
-    EXPECT_EQ(one_piece.str(), piece_by_piece.str()) << size;
   }
 }
 

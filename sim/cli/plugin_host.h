@@ -11,7 +11,7 @@
 
 #include "host/osk_ai_device.h"
 #include "host/provider.h"
-#include "plugin/threshold_entry.h"
+#include "config/tables.h"
 
 namespace sim::cli {
 

@@ -1,4 +1,4 @@
-#include "plugin/float_text.h"
+#include "plugin/text/float_text.h"
 
 #include <langinfo.h>
 
@@ -10,6 +10,8 @@
 #include <locale>
 #include <ostream>
 #include <sstream>
+
+#include "plugin/text/diagnostic_line.h"
 
 namespace aikorvane {
 namespace {
@@ -154,25 +156,6 @@ void AppendStreamFloat(std::string& text, float value) {
   std::ostringstream stream;
   stream << value;
   text += stream.str();
-}
-
-bool IsPlainStream(const std::ostream& stream) {
-  return stream.flags() == (std::ios_base::skipws | std::ios_base::dec) &&
-         stream.precision() == 6 && stream.width() == 0 &&
-         stream.getloc() == std::locale::classic();
-}
-
-void WriteLine(std::ostream& stream, std::string_view line) {
-  char buffer[256];
-  if (line.size() < sizeof buffer) {
-    std::memcpy(buffer, line.data(), line.size());
-    buffer[line.size()] = '\n';
-    stream.write(buffer, static_cast<std::streamsize>(line.size() + 1));
-  } else {
-    stream.write(line.data(), static_cast<std::streamsize>(line.size()));
-    stream.put('\n');
-  }
-  stream.flush();
 }
 
 std::ostream& WriteFloat(std::ostream& stream, float value) {
