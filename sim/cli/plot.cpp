@@ -12,12 +12,6 @@
 namespace sim::cli {
 namespace {
 
-std::string Number(double value) {
-  std::ostringstream text;
-  text << std::setprecision(6) << value;
-  return text.str();
-}
-
 // Fonts with Chinese glyphs before the generic family: alarm names are Chinese.
 constexpr const char* kFonts = "'Noto Sans CJK SC', 'WenQuanYi Micro Hei', sans-serif";
 
@@ -78,7 +72,7 @@ void DrawAxes(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
     const double y = frame.Y(value);
     svg << "<line x1=\"" << frame.left - 4 << "\" x2=\"" << frame.left + frame.PlotWidth()
         << "\" y1=\"" << y << "\" y2=\"" << y << "\" stroke=\"#ddd\"/><text x=\"" << frame.left - 8
-        << "\" y=\"" << y + 4 << "\" text-anchor=\"end\">" << Number(value) << "</text>\n";
+        << "\" y=\"" << y + 4 << "\" text-anchor=\"end\">" << ShortNumber(value) << "</text>\n";
   }
   const double axis_y = frame.top + frame.chart_height;
   auto tick = [&](double x, const std::string& label) {
@@ -101,7 +95,7 @@ void DrawAxes(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
   } else {
     for (const double round : ValueTicks(frame.first, frame.last, 10)) {
       if (round == std::floor(round))
-        tick(frame.X(RoundAt{static_cast<int>(round), 0}), Number(round));
+        tick(frame.X(RoundAt{static_cast<int>(round), 0}), ShortNumber(round));
     }
     svg << "<text x=\"" << frame.left << "\" y=\"" << axis_y + 32 << "\">round</text>\n";
   }
@@ -198,7 +192,7 @@ void DrawThresholds(const Frame& frame, std::vector<Threshold> thresholds, std::
         << frame.left + frame.PlotWidth() << "\" y1=\"" << y << "\" y2=\"" << y
         << "\" stroke=\"#e90\" stroke-dasharray=\"6 4\"/><text x=\""
         << frame.left + frame.PlotWidth() + 8 << "\" y=\"" << label_y << "\" fill=\"#a60\">"
-        << XmlEscaped(threshold.label + " " + Number(threshold.value)) << "</text>\n";
+        << XmlEscaped(threshold.label + " " + ShortNumber(threshold.value)) << "</text>\n";
   }
 }
 

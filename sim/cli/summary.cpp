@@ -3,14 +3,10 @@
 #include <iomanip>
 #include <sstream>
 
+#include "sim/cli/text.h"
+
 namespace sim::cli {
 namespace {
-
-std::string Number(double value) {
-  std::ostringstream text;
-  text << std::setprecision(6) << value;
-  return text.str();
-}
 
 // "round 12 (2026-01-05 00:00:11)", the time only on the virtual clock.
 std::string At(const Analysis& analysis, const RoundAt& at) {
@@ -142,8 +138,8 @@ std::string FormatSummary(const Analysis& analysis) {
         << LocalTimeText(analysis.last_round->time) << "\n";
   }
   if (analysis.first_voltage) {
-    out << "voltage: first " << Number(*analysis.first_voltage) << ", last "
-        << Number(*analysis.last_voltage) << "\n";
+    out << "voltage: first " << ShortNumber(*analysis.first_voltage) << ", last "
+        << ShortNumber(*analysis.last_voltage) << "\n";
   }
   WriteAlarms(analysis, out);
   int reports = 0;

@@ -1,8 +1,16 @@
 #include "sim/cli/text.h"
 
 #include <algorithm>
+#include <iomanip>
+#include <sstream>
 
 namespace sim::cli {
+
+std::string ShortNumber(double value) {
+  std::ostringstream text;
+  text << std::setprecision(6) << value;
+  return text.str();
+}
 
 std::string Quoted(std::string_view text) {
   std::string quoted;

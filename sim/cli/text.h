@@ -16,6 +16,9 @@ std::string Quoted(std::string_view text);
 // for (all but tab, line feed and carriage return) as "?".
 std::string XmlEscaped(std::string_view text);
 
+// A number as a stream writes it by default: at most 6 significant digits.
+std::string ShortNumber(double value);
+
 // text without blanks (spaces, tabs, line ends) at either end.
 std::string_view Trimmed(std::string_view text);
 
