@@ -1,7 +1,7 @@
 #pragma once
 
-// Where the command line reaches the settings check: the check subcommand,
-// and the older --check option of the replay.
+// aikorvane-sim check: configures a device of the plug-in per site and says
+// what it will do with the settings that the engineer may not have meant.
 
 #include <filesystem>
 #include <memory>
@@ -13,11 +13,13 @@
 
 namespace sim::cli {
 
-void RegisterCheckCommand(CLI::App& app, Action& action);
+void AddCheckCommand(CLI::App& app, Action& action);
 
-// --check: one site with text output and a verdict line.
-int RunCheckOption(const std::filesystem::path& settings, const std::filesystem::path& workdir,
-                   const std::string& plugin, unsigned long long data_id,
-                   const std::shared_ptr<EventLog>& log, std::ostream& out);
+// The older --check option: one site with text output, the device's events
+// logged into log, and the verdict line "settings accepted: FILE" or
+// "settings refused: FILE: why". Status 0 when accepted, else 1.
+int CheckOneSite(const std::filesystem::path& settings, const std::filesystem::path& workdir,
+                 const std::string& plugin, unsigned long long data_id,
+                 const std::shared_ptr<EventLog>& log, std::ostream& out);
 
 }  // namespace sim::cli

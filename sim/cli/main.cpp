@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
   // Without a subcommand: replay a trace.
   Action action = [&options] { return RunReplay(options); };
-  RegisterCheckCommand(app, action);
+  AddCheckCommand(app, action);
   AddTestCommand(app, action);
   AddBacktestCommand(app, action);
   try {

@@ -177,7 +177,7 @@ int RunReplay(const ReplayOptions& options) {
                                                       : &files.events;
   auto log = std::make_shared<EventLog>(events_out);
   if (options.check) {
-    return RunCheckOption(in->settings, in->workdir, options.plugin, options.data_id, log, human);
+    return CheckOneSite(in->settings, in->workdir, options.plugin, options.data_id, log, human);
   }
   Json::Value settings;
   int status = 0;
