@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the bundled fleet's recorded history: three days of one reading a
+"""Writes the recorded history of the bundled fleet (examples/fleet/): three days of one reading a
 minute per site, the 4-20 mA readings of a 0-80 V transducer (volts = (mA - 4)
 x 5). Deterministic, so the files can be made again and compared."""
 import math
@@ -9,7 +9,7 @@ from datetime import datetime, timedelta
 
 START = datetime(2026, 11, 2)
 DAYS = 3
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "fleet")
 
 
 def float_charge(minute, rng):
