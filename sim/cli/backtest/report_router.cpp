@@ -14,7 +14,10 @@ unsigned int ReportRouter::NewDevice() {
 
 void ReportRouter::Forget(unsigned int data_id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  reports_.erase(data_id);
+  const auto device = reports_.find(data_id);
+  if (device == reports_.end()) return;
+  pending_.fetch_sub(static_cast<long>(device->second.size()));
+  reports_.erase(device);
 }
 
 void ReportRouter::Receive(const Json::Value& event) {
@@ -25,13 +28,18 @@ void ReportRouter::Receive(const Json::Value& event) {
   if (id.empty() || *end != '\0') return;
   std::lock_guard<std::mutex> lock(mutex_);
   const auto device = reports_.find(static_cast<unsigned int>(data_id));
-  if (device != reports_.end()) device->second.push_back(event);
+  if (device != reports_.end()) {
+    device->second.push_back(event);
+    pending_.fetch_add(1);
+  }
 }
 
 std::vector<Json::Value> ReportRouter::Take(unsigned int data_id) {
-  std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Json::Value> reports;
+  if (pending_.load() == 0) return reports;
+  std::lock_guard<std::mutex> lock(mutex_);
   reports.swap(reports_[data_id]);
+  pending_.fetch_sub(static_cast<long>(reports.size()));
   return reports;
 }
 

@@ -6,6 +6,7 @@
 
 #include <json/value.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -26,6 +27,9 @@ class ReportRouter {
 
  private:
   std::mutex mutex_;
+  // Reports are rare and every round asks: a round without one takes no lock
+  // that the other threads' rounds take too.
+  std::atomic<long> pending_{0};
   unsigned int next_ = 1;
   std::map<unsigned int, std::vector<Json::Value>> reports_;
 };
