@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config binutils libjsoncpp-dev libcurl4-openssl-dev
   libboost-dev libboost-date-time-dev libboost-thread-dev libcpp-httplib-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev libyaml-cpp-dev libfccp-dev help2man
-  locales tzdata parallel "$@")
+  locales tzdata parallel python3 "$@")
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 missing=()
