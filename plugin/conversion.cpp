@@ -14,8 +14,8 @@ float AIKorvane::process(short sample) {
   if (sample > 20000 || ai_mode_ == 3 || real_value_ != 0) {
     if (real_value_ == 0 && sample > 20000) ai_index_ = sample - 20000;
     value = ReadAi(ai_index_);
-    std::cout << "read ai_index_:" << ai_index_ << " ai " << value << " ai_mode:" << ai_mode_
-              << " max_v:" << max_v_ << std::endl;
+    aikorvane::DiagnosticLine(std::cout) << "read ai_index_:" << ai_index_ << " ai " << value
+                                         << " ai_mode:" << ai_mode_ << " max_v:" << max_v_;
     if (ai_mode_ == 0) {
       if (max_ != 0.0f) value = ((max_ - min_) * value) / static_cast<float>(max_v_);
     } else if (ai_mode_ == 1) {
