@@ -12,6 +12,7 @@ namespace bench {
 void RegisterRoundBenchmarks();
 void RegisterSettingsBenchmarks();
 void RegisterReplayBenchmarks();
+void RegisterLocalTimeBenchmarks();
 }  // namespace bench
 
 int main(int argc, char** argv) {
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
 
   bench::RegisterRoundBenchmarks();
   bench::RegisterSettingsBenchmarks();
+  bench::RegisterLocalTimeBenchmarks();
 #ifdef AIKORVANE_BENCH_REPLAY
   bench::RegisterReplayBenchmarks();
 #endif
