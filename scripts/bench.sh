@@ -5,7 +5,9 @@
 # allocations per round, then how settings reading grows with its size, then a
 # host driving 64 devices from one and from two threads (AIKORVANE_FLEET_SECONDS
 # virtual seconds per run, 300 by default; 0 skips it), the one- and two-thread
-# runs alternating three times.
+# runs alternating three times, then the backtest on one thread and on two
+# (scripts/backtest_scaling.sh; AIKORVANE_BACKTEST_PAIRS pairs, 3 by default; 0
+# skips it).
 # Usage: scripts/bench.sh [build-dir] [extra benchmark arguments, e.g. --benchmark_filter=round]
 # The raw results stay in <build-dir>/bench-results.json.
 set -euo pipefail
@@ -34,5 +36,10 @@ fleet_seconds=${AIKORVANE_FLEET_SECONDS:-300}
 if [ "$fleet_seconds" -gt 0 ]; then
   echo
   "$build/bench/aikorvane_fleet" "$fleet_seconds" >/dev/null
+fi
+backtest_pairs=${AIKORVANE_BACKTEST_PAIRS:-3}
+if [ "$backtest_pairs" -gt 0 ]; then
+  echo
+  bash scripts/backtest_scaling.sh "$build" 6 3 "$backtest_pairs"
 fi
 echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
