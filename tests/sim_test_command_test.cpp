@@ -48,6 +48,35 @@ TEST(SimTestCommand, EveryBundledExamplePassesItsTestFile) {
   EXPECT_THAT(junit, HasSubstr("<testcase name=\"limits with hysteresis\""));
 }
 
+// Settings with a warning: the file passes, and --strict fails it in the
+// output, the exit status and the JUnit XML alike.
+TEST(SimTestCommand, StrictFailsAFileOnItsSettingsWarningsInJUnitToo) {
+  ScratchDir scratch;
+  const std::string site =
+      std::string(AIKORVANE_SOURCE_TESTS) + "/fixtures/check/discharge-end-below-start";
+  scratch.Write("t.yaml", "settings: " + site + "/settings.json\nworkdir: " + site +
+                              "\ninterval: 1m\ntests:\n  - name: case\n    series: 54\n"
+                              "    discharge_reports: []\n");
+  for (const bool strict : {false, true}) {
+    const SimRun run =
+        Sim(std::string("test --junit r.xml") + (strict ? " --strict" : "") + " t.yaml");
+    EXPECT_THAT(run.out, HasSubstr("  settings warning discharge-end-below-start "));
+    const std::string junit = ReadFile("r.xml");
+    if (!strict) {
+      EXPECT_EQ(run.status, 0) << run.out;
+      EXPECT_THAT(junit, HasSubstr("<testsuites name=\"aikorvane-sim test\" tests=\"1\" "
+                                   "failures=\"0\""));
+      continue;
+    }
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("  FAILED:\n    the settings have warnings (--strict)\n"));
+    EXPECT_THAT(junit, HasSubstr("tests=\"2\" failures=\"1\" errors=\"0\""));
+    EXPECT_THAT(junit, HasSubstr("<testcase name=\"settings\" classname=\"t.yaml\">\n"
+                                 "      <failure message=\"the settings have warnings "
+                                 "(--strict)\">settings warning discharge-end-below-start "));
+  }
+}
+
 // One expectation of a device made from an example's settings, right and
 // wrong: "@" in the test stands for the value.
 struct Expectation {

@@ -64,9 +64,12 @@ std::vector<Finding> SettingsFindings(Host& host, const TestFile& file) {
   return shown;
 }
 
+constexpr const char* kStrictFailure = "the settings have warnings (--strict)";
+
 struct FileResult {
   std::string display;
-  std::string malformed;  // FILE:LINE: message
+  std::string malformed;        // FILE:LINE: message
+  std::string strict_warnings;  // with --strict: the settings' warnings, which fail the file
   std::vector<TestResult> tests;
 };
 
@@ -78,10 +81,16 @@ std::string Indented(const std::string& text, const std::string& indent) {
 }
 
 std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
+  // A file that --strict fails on its settings' warnings gets a failed
+  // "settings" test case, so that a CI reading the XML fails as the exit status does.
+  auto test_count = [](const FileResult& file) {
+    return (file.malformed.empty() ? file.tests.size() : 1) + !file.strict_warnings.empty();
+  };
   size_t tests = 0, failures = 0, errors = 0;
   for (const FileResult& file : files) {
-    tests += file.malformed.empty() ? file.tests.size() : 1;
+    tests += test_count(file);
     errors += !file.malformed.empty();
+    failures += !file.strict_warnings.empty();
     for (const TestResult& test : file.tests) failures += !test.failures.empty();
   }
   std::ostringstream xml;
@@ -90,18 +99,23 @@ std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
       << "<testsuites name=\"aikorvane-sim test\" tests=\"" << tests << "\" failures=\"" << failures
       << "\" errors=\"" << errors << "\">\n";
   for (const FileResult& file : files) {
-    size_t failed = 0;
+    size_t failed = !file.strict_warnings.empty();
     double seconds = 0;
     for (const TestResult& test : file.tests) {
       failed += !test.failures.empty();
       seconds += test.seconds;
     }
-    xml << "  <testsuite name=\"" << XmlEscaped(file.display) << "\" tests=\""
-        << (file.malformed.empty() ? file.tests.size() : 1) << "\" failures=\"" << failed
-        << "\" errors=\"" << !file.malformed.empty() << "\" time=\"" << seconds << "\">\n";
+    xml << "  <testsuite name=\"" << XmlEscaped(file.display) << "\" tests=\"" << test_count(file)
+        << "\" failures=\"" << failed << "\" errors=\"" << !file.malformed.empty() << "\" time=\""
+        << seconds << "\">\n";
     if (!file.malformed.empty()) {
       xml << "    <testcase name=\"load\" classname=\"" << XmlEscaped(file.display) << "\">\n"
           << "      <error message=\"" << XmlEscaped(file.malformed) << "\"/>\n    </testcase>\n";
+    }
+    if (!file.strict_warnings.empty()) {
+      xml << "    <testcase name=\"settings\" classname=\"" << XmlEscaped(file.display) << "\">\n"
+          << "      <failure message=\"" << kStrictFailure << "\">"
+          << XmlEscaped(file.strict_warnings) << "</failure>\n    </testcase>\n";
     }
     for (const TestResult& test : file.tests) {
       xml << "    <testcase name=\"" << XmlEscaped(test.name) << "\" classname=\""
@@ -162,13 +176,12 @@ int RunTests(const TestOptions& options) {
       std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
       continue;
     }
-    bool warned = false;
+    std::string warnings;
     for (const Finding& finding : SettingsFindings(host, file)) {
-      std::cout << "  settings " << SeverityName(finding.severity) << ' ' << finding.code->name
-                << ' ' << finding.place
-                << ": " << finding.message << '\n';
-      warned = true;
+      warnings += std::string("settings ") + SeverityName(finding.severity) + ' ' +
+                  finding.code->name + ' ' + finding.place + ": " + finding.message + '\n';
     }
+    std::cout << Indented(warnings, "  ");
     for (const SiteTest& test : file.tests) {
       if (selected && !std::regex_search(test.name, *selected)) continue;
       result.tests.push_back(RunSiteTest(host, log, file, test));
@@ -181,8 +194,9 @@ int RunTests(const TestOptions& options) {
                   Indented(test.diagnostics, "        ");
       }
     }
-    if (options.strict && warned) {
-      report += "    the settings have warnings (--strict)\n";
+    if (options.strict && !warnings.empty()) {
+      result.strict_warnings = warnings;
+      report += std::string("    ") + kStrictFailure + "\n";
     }
     failed = failed || !report.empty();
     std::cout << (report.empty() ? "  SUCCESS\n" : "  FAILED:\n" + report) << std::endl;
