@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -138,6 +139,58 @@ std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
   return xml.str();
 }
 
+// A test file: its settings' warnings, then its tests, printed as one block.
+// `display` is the name the user gave; relative paths are read from `start`.
+FileResult RunFile(Host& host, const std::shared_ptr<EventLog>& log, const TestOptions& options,
+                   const std::optional<std::regex>& selected, const std::string& display,
+                   const fs::path& start) {
+  FileResult result;
+  result.display = display;
+  std::cout << "Unit Testing: " << display << std::endl;
+  TestFile file;
+  if (!LoadTestFile(Absolute(display, start), display, file, result.malformed)) {
+    std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
+    return result;
+  }
+  // Profiles are read from ./ini/ of the device's working directory.
+  if (chdir(file.workdir.c_str()) != 0) {
+    result.malformed =
+        display + ": cannot work in " + file.workdir.string() + ": " + std::strerror(errno);
+    std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
+    return result;
+  }
+  std::string warnings;
+  for (const Finding& finding : SettingsFindings(host, file)) {
+    warnings += std::string("settings ") + SeverityName(finding.severity) + ' ' +
+                finding.code->name + ' ' + finding.place + ": " + finding.message + '\n';
+  }
+  std::cout << Indented(warnings, "  ");
+  for (const SiteTest& test : file.tests) {
+    if (selected && !std::regex_search(test.name, *selected)) continue;
+    result.tests.push_back(RunSiteTest(host, log, file, test));
+  }
+  std::string report;
+  for (const TestResult& test : result.tests) {
+    for (const std::string& block : test.failures) report += block;
+    if (options.verbose && !test.failures.empty()) {
+      report += "    test: " + test.name + ", diagnostic lines of the plug-in:\n" +
+                Indented(test.diagnostics, "        ");
+    }
+  }
+  if (options.strict && !warnings.empty()) {
+    result.strict_warnings = warnings;
+    report += std::string("    ") + kStrictFailure + "\n";
+  }
+  std::cout << (report.empty() ? "  SUCCESS\n" : "  FAILED:\n" + report) << std::endl;
+  return result;
+}
+
+bool Failed(const FileResult& result) {
+  return !result.strict_warnings.empty() ||
+         std::any_of(result.tests.begin(), result.tests.end(),
+                     [](const TestResult& test) { return !test.failures.empty(); });
+}
+
 int RunTests(const TestOptions& options) {
   const fs::path start = fs::current_path();
   UseUtcUnlessZoneSet();
@@ -159,47 +212,9 @@ int RunTests(const TestOptions& options) {
   std::vector<FileResult> results;
   bool malformed = false, failed = false;
   for (const std::string& name : options.files) {
-    FileResult& result = results.emplace_back();
-    result.display = name;
-    std::cout << "Unit Testing: " << name << std::endl;
-    TestFile file;
-    if (!LoadTestFile(Absolute(name, start), name, file, result.malformed)) {
-      malformed = true;
-      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
-      continue;
-    }
-    // Profiles are read from ./ini/ of the device's working directory.
-    if (chdir(file.workdir.c_str()) != 0) {
-      result.malformed =
-          name + ": cannot work in " + file.workdir.string() + ": " + std::strerror(errno);
-      malformed = true;
-      std::cout << "  FAILED:\n    " << result.malformed << "\n" << std::endl;
-      continue;
-    }
-    std::string warnings;
-    for (const Finding& finding : SettingsFindings(host, file)) {
-      warnings += std::string("settings ") + SeverityName(finding.severity) + ' ' +
-                  finding.code->name + ' ' + finding.place + ": " + finding.message + '\n';
-    }
-    std::cout << Indented(warnings, "  ");
-    for (const SiteTest& test : file.tests) {
-      if (selected && !std::regex_search(test.name, *selected)) continue;
-      result.tests.push_back(RunSiteTest(host, log, file, test));
-    }
-    std::string report;
-    for (const TestResult& test : result.tests) {
-      for (const std::string& block : test.failures) report += block;
-      if (options.verbose && !test.failures.empty()) {
-        report += "    test: " + test.name + ", diagnostic lines of the plug-in:\n" +
-                  Indented(test.diagnostics, "        ");
-      }
-    }
-    if (options.strict && !warnings.empty()) {
-      result.strict_warnings = warnings;
-      report += std::string("    ") + kStrictFailure + "\n";
-    }
-    failed = failed || !report.empty();
-    std::cout << (report.empty() ? "  SUCCESS\n" : "  FAILED:\n" + report) << std::endl;
+    results.push_back(RunFile(host, log, options, selected, name, start));
+    malformed = malformed || !results.back().malformed.empty();
+    failed = failed || Failed(results.back());
   }
   sim::SetVirtualTime(std::nullopt);
   if (!options.junit.empty()) {
