@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -70,6 +71,11 @@ TEST(LocalTime, RememberedGivesTheLibrarysFieldsAroundEveryChange) {
       259183;  // three days and a little; a change undone within it goes unseen
   constexpr std::time_t kAround = 60;
   for (const char* zone : zones) {
+    // Zones that count leap seconds come in a package of their own on newer systems.
+    if (zone != nullptr && std::string(zone) == "right/UTC" &&
+        !std::filesystem::exists("/usr/share/zoneinfo/right/UTC")) {
+      continue;
+    }
     // TZ changes without tzset(): the remembered time must follow it.
     if (zone == nullptr) {
       unsetenv("TZ");
