@@ -9,7 +9,7 @@
 # Usage: scripts/backtest_scaling.sh [build-dir] [SITES] [DAYS] [PAIRS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh python3
+bash scripts/deps.sh python3 time  # /usr/bin/time: wall and user time of each run
 build=${1:-build-bench}
 sites=${2:-6}
 days=${3:-3}
