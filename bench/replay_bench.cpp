@@ -16,9 +16,9 @@
 
 #include "bench/bench_support.h"
 #include "bench/scenarios.h"
-#include "sim/cli/device_output.h"
-#include "sim/cli/event_log.h"
-#include "sim/cli/replay.h"
+#include "sim/host/device_output.h"
+#include "sim/host/event_log.h"
+#include "sim/replay/replay.h"
 #include "sim/framework/sim_framework.h"
 
 namespace bench {

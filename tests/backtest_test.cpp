@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/cli/analysis.h"
-#include "sim/cli/backtest/fleet.h"
-#include "sim/cli/backtest/merge_patch.h"
-#include "sim/cli/backtest/tally.h"
+#include "sim/report/analysis.h"
+#include "sim/backtest/fleet.h"
+#include "sim/backtest/merge_patch.h"
+#include "sim/backtest/tally.h"
 #include "support/sim_run.h"
 #include "support/test_support.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "sim/cli/csv_trace.h"
-#include "sim/cli/series.h"
+#include "sim/replay/csv_trace.h"
+#include "sim/sitetests/series.h"
 
 namespace {
 

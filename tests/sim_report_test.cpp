@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/cli/analysis.h"
-#include "sim/cli/host_events.h"
-#include "sim/cli/plot.h"
-#include "sim/cli/summary.h"
+#include "sim/report/analysis.h"
+#include "sim/host/host_events.h"
+#include "sim/report/plot.h"
+#include "sim/report/summary.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <exception>
 #include <string>
 
-#include "sim/cli/backtest/backtest_command.h"
-#include "sim/cli/check_command.h"
+#include "sim/backtest/backtest_command.h"
+#include "sim/check/check_command.h"
 #include "sim/cli/commands.h"
-#include "sim/cli/replay_command.h"
-#include "sim/cli/session.h"
-#include "sim/cli/test_command.h"
+#include "sim/replay/replay_command.h"
+#include "sim/host/session.h"
+#include "sim/sitetests/sitetests_command.h"
 
 using namespace sim::cli;
 

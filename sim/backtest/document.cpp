@@ -1,0 +1,251 @@
+#include "sim/backtest/document.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "sim/report/summary.h"
+
+namespace sim::cli {
+namespace {
+
+Json::Value TimeOrNull(const std::optional<std::time_t>& time) {
+  return time ? Json::Value(IsoTime(*time)) : Json::Value();
+}
+
+Json::Value Count(long long count) { return Json::Value(static_cast<Json::Int64>(count)); }
+
+Json::Value SideJson(const SideOutcome& side) {
+  Json::Value json(Json::objectValue);
+  json["accepted"] = side.accepted;
+  Json::Value& alarms = json["alarms"] = Json::Value(Json::objectValue);
+  for (const auto& [id, alarm] : side.analysis.alarms) {
+    if (alarm.raises == 0) continue;  // checked every round, never raised
+    Json::Value& entry = alarms[id];
+    entry["name"] = alarm.name;
+    entry["raised"] = alarm.raises;
+    entry["seconds_raised"] = Count(alarm.seconds_raised);
+    entry["flapping"] = alarm.flapping;
+    entry["first_raised"] = IsoTime(alarm.first_raise->time);
+    entry["last_cleared"] =
+        alarm.last_clear ? Json::Value(IsoTime(alarm.last_clear->time)) : Json::Value();
+  }
+  long long start = 0, progress = 0, end = 0;
+  for (const Discharge& discharge : GroupDischarges(side.analysis.discharge_reports)) {
+    start += discharge.start.play == "1";
+    progress += discharge.progress;
+    end += discharge.end.has_value();
+  }
+  json["discharge_reports"] = Count(static_cast<long long>(side.analysis.discharge_reports.size()));
+  Json::Value& discharge = json["discharge"];
+  discharge["start"] = Count(start);
+  discharge["progress"] = Count(progress);
+  discharge["end"] = Count(end);
+  long long reports = 0;
+  for (const auto& entry : side.analysis.change_reports) reports += entry.second;
+  json["ao_reports"] = Count(reports);
+  return json;
+}
+
+long long Int(const Json::Value& value) {
+  return value.isIntegral() ? static_cast<long long>(value.asInt64()) : 0;
+}
+
+// Adds a site's per-side count into the summary's {"baseline","candidate"} pair.
+void AddPair(Json::Value& pair, long long baseline, long long candidate) {
+  pair["baseline"] = Count(Int(pair["baseline"]) + baseline);
+  pair["candidate"] = Count(Int(pair["candidate"]) + candidate);
+}
+
+Json::Value Summary(const std::vector<Json::Value>& sites) {
+  Json::Value summary(Json::objectValue);
+  long long failed = 0, changed = 0, rounds = 0;
+  Json::Value alarms(Json::objectValue);
+  Json::Value discharge(Json::objectValue), ao(Json::objectValue);
+  AddPair(discharge, 0, 0);
+  AddPair(ao, 0, 0);
+  for (const Json::Value& site : sites) {
+    if (site.isMember("error")) ++failed;
+    if (!site["changes"].empty()) ++changed;
+    rounds += Int(site["rounds"]);
+    const Json::Value& baseline = site["baseline"];
+    const Json::Value& candidate = site["candidate"];
+    for (const Json::Value* side : {&baseline, &candidate}) {
+      for (const std::string& id : (*side)["alarms"].getMemberNames()) {
+        const long long raised = Int((*side)["alarms"][id]["raised"]);
+        Json::Value& pair = alarms[id];
+        if (pair.isNull()) {
+          pair["name"] = (*side)["alarms"][id]["name"];
+          AddPair(pair, 0, 0);
+        }
+        if (side == &baseline) {
+          AddPair(pair, raised, 0);
+        } else {
+          AddPair(pair, 0, raised);
+        }
+      }
+    }
+    AddPair(discharge, Int(baseline["discharge_reports"]), Int(candidate["discharge_reports"]));
+    AddPair(ao, Int(baseline["ao_reports"]), Int(candidate["ao_reports"]));
+  }
+  summary["sites"] = Count(static_cast<long long>(sites.size()));
+  summary["sites_changed"] = Count(changed);
+  summary["sites_failed"] = Count(failed);
+  summary["rounds"] = Count(rounds);
+  summary["alarms_raised"] = alarms;
+  summary["discharge_reports"] = discharge;
+  summary["ao_reports"] = ao;
+  return summary;
+}
+
+std::string Times(const Json::Value& times) {
+  std::string text;
+  for (const Json::Value& time : times) text += (text.empty() ? "" : ", ") + time.asString();
+  return text;
+}
+
+std::string ChangeText(const Json::Value& change) {
+  const std::string kind = change["kind"].asString();
+  std::ostringstream out;
+  if (kind == "discharge_reports") {
+    out << "discharge reports ";
+  } else {
+    out << change["alarm"].asString() << " " << change["name"].asString() << ": raised ";
+  }
+  out << Int(change["baseline"]) << " -> " << Int(change["candidate"]);
+  if (kind == "alarm_only_baseline") out << ", no longer raised";
+  if (kind == "alarm_only_candidate") out << ", newly raised";
+  if (kind == "alarm_times") out << ", in other rounds";
+  out << " (first differences: " << Times(change["first_differences"]) << ")";
+  return out.str();
+}
+
+}  // namespace
+
+std::string IsoTime(std::time_t time) {
+  std::tm local{};
+  localtime_r(&time, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  const long offset = local.tm_gmtoff;
+  const long minutes = std::labs(offset) / 60;
+  char zone[48];
+  std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
+  return std::string(text) + zone;
+}
+
+Json::Value SiteJson(const SiteOutcome& site) {
+  Json::Value json(Json::objectValue);
+  json["site"] = site.site;
+  if (!site.error.empty()) json["error"] = site.error;
+  json["rounds"] = Count(site.rounds);
+  json["from"] = TimeOrNull(site.from);
+  json["to"] = TimeOrNull(site.to);
+  json["baseline"] = SideJson(site.baseline);
+  json["candidate"] = SideJson(site.candidate);
+  Json::Value& changes = json["changes"] = Json::Value(Json::arrayValue);
+  for (const Change& change : site.changes) {
+    Json::Value entry(Json::objectValue);
+    entry["kind"] = change.kind;
+    if (!change.alarm.empty()) {
+      entry["alarm"] = change.alarm;
+      entry["name"] = change.name;
+    }
+    entry["baseline"] = Count(change.baseline);
+    entry["candidate"] = Count(change.candidate);
+    Json::Value& times = entry["first_differences"] = Json::Value(Json::arrayValue);
+    for (std::time_t time : change.first_differences) times.append(IsoTime(time));
+    changes.append(entry);
+  }
+  return json;
+}
+
+bool MakeDocument(std::vector<Json::Value> sites, Json::Value& document, std::string& error) {
+  std::sort(sites.begin(), sites.end(), [](const Json::Value& a, const Json::Value& b) {
+    return a["site"].asString() < b["site"].asString();
+  });
+  for (size_t i = 1; i < sites.size(); ++i) {
+    if (sites[i]["site"] == sites[i - 1]["site"]) {
+      error = "site " + sites[i]["site"].asString() + " is given twice";
+      return false;
+    }
+  }
+  document = Json::Value(Json::objectValue);
+  Json::Value& list = document["sites"] = Json::Value(Json::arrayValue);
+  for (const Json::Value& site : sites) list.append(site);
+  document["summary"] = Summary(sites);
+  return true;
+}
+
+long long ChangeSize(const Json::Value& site) {
+  long long size = 0;
+  for (const Json::Value& change : site["changes"]) {
+    size += 1 + std::llabs(Int(change["baseline"]) - Int(change["candidate"]));
+  }
+  return size;
+}
+
+std::string FormatText(const Json::Value& document) {
+  std::ostringstream out;
+  for (const Json::Value& site : document["sites"]) {
+    const std::string name = site["site"].asString();
+    if (site.isMember("error")) out << name << ": error: " << site["error"].asString() << "\n";
+    for (const Json::Value& change : site["changes"]) {
+      out << name << ": " << ChangeText(change) << "\n";
+    }
+  }
+  const Json::Value& summary = document["summary"];
+  out << "fleet: " << Int(summary["sites"]) << " sites, " << Int(summary["sites_changed"])
+      << " changed, " << Int(summary["sites_failed"]) << " failed, " << Int(summary["rounds"])
+      << " rounds\n";
+  for (const std::string& id : summary["alarms_raised"].getMemberNames()) {
+    const Json::Value& pair = summary["alarms_raised"][id];
+    out << "  " << id << " " << pair["name"].asString() << ": raised " << Int(pair["baseline"])
+        << " -> " << Int(pair["candidate"]) << "\n";
+  }
+  const Json::Value& discharge = summary["discharge_reports"];
+  out << "  discharge reports: " << Int(discharge["baseline"]) << " -> "
+      << Int(discharge["candidate"]) << "\n";
+  return out.str();
+}
+
+std::string WriteJson(const Json::Value& document) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = " ";
+  builder["emitUTF8"] = true;
+  return Json::writeString(builder, document) + "\n";
+}
+
+bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document,
+                    std::string& error) {
+  std::vector<Json::Value> sites;
+  for (const std::string& path : paths) {
+    std::ifstream in(path, std::ios::binary);
+    Json::CharReaderBuilder builder;
+    Json::Value shard;
+    std::string reason;
+    if (!in) {
+      error = path + ": cannot be read";
+      return false;
+    }
+    if (!Json::parseFromStream(builder, in, &shard, &reason)) {
+      error = path + ": not JSON: " + reason;
+      return false;
+    }
+    if (!shard.isObject() || !shard["sites"].isArray()) {
+      error = path + ": not a backtest document (no \"sites\" array)";
+      return false;
+    }
+    for (const Json::Value& site : shard["sites"]) sites.push_back(site);
+  }
+  if (!MakeDocument(std::move(sites), document, error)) return false;
+  return true;
+}
+
+}  // namespace sim::cli

@@ -1,0 +1,57 @@
+#pragma once
+
+// The backtest's result as one JSON document: sites in the order of their
+// names, and a summary computed from those sites alone, so that the shards of
+// a fleet merged give the document that one whole run gives.
+
+#include <json/value.h>
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/backtest/tally.h"
+
+namespace sim::cli {
+
+// One side of a site: whether its settings were accepted, and what its
+// device did.
+struct SideOutcome {
+  bool accepted = false;
+  Analysis analysis;
+};
+
+struct SiteOutcome {
+  std::string site;
+  std::string error;  // why the site could not be compared, with FILE:LINE where one is known
+  long long rounds = 0;
+  std::optional<std::time_t> from, to;
+  SideOutcome baseline, candidate;
+  std::vector<Change> changes;
+};
+
+// A time as ISO 8601 local time with its UTC offset ("2026-11-02T04:00:00+01:00").
+std::string IsoTime(std::time_t time);
+
+Json::Value SiteJson(const SiteOutcome& site);
+
+// {"sites": sites sorted by name, "summary": ...}. False with the reason when
+// two sites share a name.
+bool MakeDocument(std::vector<Json::Value> sites, Json::Value& document, std::string& error);
+
+// How much a site changes, for ordering sites: raises and reports that differ.
+long long ChangeSize(const Json::Value& site);
+
+// The document as text: a line per changed or failed site, then the fleet.
+std::string FormatText(const Json::Value& document);
+
+// The document written as the command writes it (UTF-8, indented).
+std::string WriteJson(const Json::Value& document);
+
+// Reads shard documents into one whole document. False with "FILE: reason"
+// for a file that is no backtest document or a site found twice.
+bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document,
+                    std::string& error);
+
+}  // namespace sim::cli

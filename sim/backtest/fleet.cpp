@@ -1,0 +1,140 @@
+#include "sim/backtest/fleet.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace sim::cli {
+namespace {
+
+std::string Located(const fs::path& file, int line, const std::string& message) {
+  return file.string() + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message;
+}
+
+bool ParseCount(const std::string& text, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  value = std::stoi(text);
+  return true;
+}
+
+}  // namespace
+
+bool ParseShard(const std::string& text, Shard& shard, std::string& error) {
+  const size_t slash = text.find('/');
+  if (slash == std::string::npos || !ParseCount(text.substr(0, slash), shard.index) ||
+      !ParseCount(text.substr(slash + 1), shard.count) || shard.count < 1 || shard.index < 1 ||
+      shard.index > shard.count) {
+    error = "--shard takes K/N with 1 <= K <= N, not \"" + text + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool SiteFolders(const std::vector<std::string>& given, const fs::path& base,
+                 std::vector<SiteFolder>& sites, std::string& error) {
+  sites.clear();
+  for (const std::string& text : given) {
+    fs::path folder = fs::path(text).lexically_normal();
+    if (folder.filename().empty()) folder = folder.parent_path();  // "site/"
+    if (folder.is_relative()) folder = base / folder;
+    std::string name = folder.filename().string();
+    if (name.empty() || name == "." || name == "..")
+      name = fs::weakly_canonical(folder).filename().string();
+    sites.push_back({name, folder});
+  }
+  std::sort(sites.begin(), sites.end(),
+            [](const SiteFolder& a, const SiteFolder& b) { return a.name < b.name; });
+  for (size_t i = 1; i < sites.size(); ++i) {
+    if (sites[i].name == sites[i - 1].name) {
+      error = "two sites are named " + sites[i].name + ": " + sites[i - 1].folder.string() +
+              " and " + sites[i].folder.string();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shard& shard) {
+  std::vector<SiteFolder> share;
+  for (size_t i = static_cast<size_t>(shard.index - 1); i < sites.size();
+       i += static_cast<size_t>(shard.count)) {
+    share.push_back(sites[i]);
+  }
+  return share;
+}
+
+bool History::OpenFile(const fs::path& file, CsvTrace& trace, std::string& error) {
+  int line = 0;
+  if (!trace.Open(file.string(), error, line)) {
+    error = Located(file, line, error);
+    return false;
+  }
+  return true;
+}
+
+bool History::Open(const fs::path& site, std::string& error) {
+  const fs::path folder = site / "history";
+  std::error_code failure;
+  if (!fs::is_directory(folder, failure)) {
+    error = folder.string() + ": no history folder";
+    return false;
+  }
+  std::vector<std::pair<std::time_t, fs::path>> found;
+  for (fs::directory_iterator it(folder, failure), end; !failure && it != end;
+       it.increment(failure)) {
+    if (it->path().extension() != ".csv" || !it->is_regular_file(failure)) continue;
+    CsvTrace trace;
+    CsvRow row;
+    int line = 0;
+    if (!OpenFile(it->path(), trace, error)) return false;
+    if (!trace.Next(row, error, line)) {
+      error = Located(it->path(), line, error.empty() ? "no rows" : error);
+      return false;
+    }
+    found.emplace_back(row.time, it->path());
+  }
+  if (failure) {
+    error = folder.string() + ": " + failure.message();
+    return false;
+  }
+  if (found.empty()) {
+    error = folder.string() + ": no .csv files";
+    return false;
+  }
+  std::sort(found.begin(), found.end());
+  for (auto& entry : found) files_.push_back(std::move(entry.second));
+  return true;
+}
+
+bool History::Next(CsvRow& row, std::string& error) {
+  error.clear();
+  while (true) {
+    if (!trace_) {
+      if (next_file_ == files_.size()) return false;
+      file_ = files_[next_file_++];
+      trace_ = std::make_unique<CsvTrace>();
+      if (!OpenFile(file_, *trace_, error)) return false;
+    }
+    int line = 0;
+    if (trace_->Next(row, error, line)) break;
+    if (!error.empty()) {
+      error = Located(file_, line, error);
+      return false;
+    }
+    trace_.reset();
+    last_file_ = file_;
+  }
+  if (any_row_ && row.time < last_time_) {
+    error = Located(file_, row.line,
+                    "time is before the end of " + last_file_.filename().string() +
+                        ": the history's files overlap");
+    return false;
+  }
+  any_row_ = true;
+  last_time_ = row.time;
+  return true;
+}
+
+}  // namespace sim::cli

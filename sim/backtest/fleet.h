@@ -1,0 +1,61 @@
+#pragma once
+
+// The sites of a backtest: which folders, which share of them this process
+// runs (--shard), and each site's recorded history as one stream of rows.
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/replay/csv_trace.h"
+
+namespace sim::cli {
+
+namespace fs = std::filesystem;
+
+struct Shard {
+  int index = 1;  // 1 to count
+  int count = 1;
+};
+
+// "K/N" with 1 <= K <= N; false with the reason.
+bool ParseShard(const std::string& text, Shard& shard, std::string& error);
+
+struct SiteFolder {
+  std::string name;  // the folder's own name: what shards sort by and candidates are found by
+  fs::path folder;
+};
+
+// The sites named on the command line, sorted by name. False when two share a
+// name, which would make shards and candidate folders ambiguous.
+bool SiteFolders(const std::vector<std::string>& given, const fs::path& base,
+                 std::vector<SiteFolder>& sites, std::string& error);
+
+// This shard's fixed share of the sorted sites: every count-th, from the index-th.
+std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shard& shard);
+
+// The CSV files under a site's history/ folder, read in time order as one
+// history. Errors carry "FILE:LINE: " where a line is known.
+class History {
+ public:
+  // Finds the files and orders them by their first row's time.
+  bool Open(const fs::path& site, std::string& error);
+  // The next row of the history; false at the end (error empty) or at a bad
+  // row, including a file whose rows go back before the previous file's end.
+  bool Next(CsvRow& row, std::string& error);
+
+ private:
+  bool OpenFile(const fs::path& file, CsvTrace& trace, std::string& error);
+
+  std::vector<fs::path> files_;
+  size_t next_file_ = 0;
+  std::unique_ptr<CsvTrace> trace_;
+  fs::path file_;
+  bool any_row_ = false;
+  std::time_t last_time_ = 0;
+  fs::path last_file_;
+};
+
+}  // namespace sim::cli

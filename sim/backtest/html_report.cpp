@@ -1,0 +1,151 @@
+#include "sim/backtest/html_report.h"
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "sim/backtest/document.h"
+#include "sim/report/text.h"
+
+namespace sim::cli {
+namespace {
+
+constexpr const char* kStyle = R"(
+body { font-family: 'Noto Sans CJK SC', 'WenQuanYi Micro Hei', sans-serif; margin: 2em; color: #222; }
+table { border-collapse: collapse; margin: 1em 0; }
+th, td { border: 1px solid #ccc; padding: 0.25em 0.6em; text-align: left; }
+td.n { text-align: right; font-variant-numeric: tabular-nums; }
+tr.changed td:first-child { font-weight: bold; }
+tr.failed td { background: #fee; }
+section { margin-top: 2.5em; }
+svg { max-width: 100%; height: auto; border: 1px solid #eee; }
+.less { color: #070; } .more { color: #a00; }
+)";
+
+std::string Html(const std::string& text) { return XmlEscaped(text); }
+
+std::string Number(const Json::Value& value) { return std::to_string(value.asInt64()); }
+
+// "12 → 0", coloured by which way it moves.
+std::string Pair(const Json::Value& pair) {
+  const long long baseline = pair["baseline"].asInt64(), candidate = pair["candidate"].asInt64();
+  const char* kind = candidate < baseline ? "less" : candidate > baseline ? "more" : "";
+  return "<td class=\"n\">" + std::to_string(baseline) + "</td><td class=\"n " + kind + "\">" +
+         std::to_string(candidate) + "</td>";
+}
+
+void FleetTable(const Json::Value& summary, std::ostream& out) {
+  out << "<h2>Fleet</h2>\n<p>" << Number(summary["sites"]) << " sites, "
+      << Number(summary["sites_changed"]) << " changed, " << Number(summary["sites_failed"])
+      << " failed, " << Number(summary["rounds"]) << " rounds.</p>\n";
+  out << "<table><tr><th>alarm id</th><th>name</th><th>raised, baseline</th>"
+         "<th>raised, candidate</th></tr>\n";
+  for (const std::string& id : summary["alarms_raised"].getMemberNames()) {
+    const Json::Value& pair = summary["alarms_raised"][id];
+    out << "<tr><td>" << Html(id) << "</td><td>" << Html(pair["name"].asString()) << "</td>"
+        << Pair(pair) << "</tr>\n";
+  }
+  out << "<tr><td colspan=\"2\">discharge reports</td>" << Pair(summary["discharge_reports"])
+      << "</tr>\n<tr><td colspan=\"2\">change-based reports</td>" << Pair(summary["ao_reports"])
+      << "</tr>\n</table>\n";
+}
+
+std::vector<const Json::Value*> ByChange(const Json::Value& sites) {
+  std::vector<const Json::Value*> ordered;
+  for (const Json::Value& site : sites) ordered.push_back(&site);
+  std::stable_sort(ordered.begin(), ordered.end(), [](const Json::Value* a, const Json::Value* b) {
+    return ChangeSize(*a) > ChangeSize(*b);
+  });
+  return ordered;
+}
+
+void SiteTable(const std::vector<const Json::Value*>& sites, std::ostream& out) {
+  out << "<h2>Sites, by how much changes</h2>\n<table><tr><th>site</th><th>rounds</th>"
+         "<th>from</th><th>to</th><th>changes</th></tr>\n";
+  for (const Json::Value* site : sites) {
+    const bool failed = site->isMember("error");
+    const bool changed = !(*site)["changes"].empty();
+    out << "<tr"
+        << (failed    ? " class=\"failed\""
+            : changed ? " class=\"changed\""
+                      : "")
+        << "><td>" << Html((*site)["site"].asString()) << "</td><td class=\"n\">"
+        << Number((*site)["rounds"]) << "</td><td>" << Html((*site)["from"].asString())
+        << "</td><td>" << Html((*site)["to"].asString()) << "</td><td>"
+        << (failed ? Html((*site)["error"].asString()) : std::to_string((*site)["changes"].size()))
+        << "</td></tr>\n";
+  }
+  out << "</table>\n";
+}
+
+void SiteSection(const Json::Value& site, const std::string* svg, std::ostream& out) {
+  out << "<section><h3>" << Html(site["site"].asString()) << "</h3>\n";
+  if (site.isMember("error")) out << "<p>" << Html(site["error"].asString()) << "</p>\n";
+  if (!site["changes"].empty()) {
+    out << "<table><tr><th>change</th><th>alarm</th><th>baseline</th><th>candidate</th>"
+           "<th>first differences</th></tr>\n";
+    for (const Json::Value& change : site["changes"]) {
+      out << "<tr><td>" << Html(change["kind"].asString()) << "</td><td>"
+          << Html(change["alarm"].asString() + " " + change["name"].asString()) << "</td>"
+          << Pair(change) << "<td>";
+      for (const Json::Value& time : change["first_differences"]) {
+        out << Html(time.asString()) << "<br>";
+      }
+      out << "</td></tr>\n";
+    }
+    out << "</table>\n";
+  }
+  if (svg != nullptr) out << *svg;
+  out << "</section>\n";
+}
+
+}  // namespace
+
+void PlotKeeper::Add(long long change_size, const std::string& site, std::string svg) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  plots_.push_back({change_size, site, std::move(svg)});
+  if (plots_.size() >= 2 * kPlottedSites) Trim();
+}
+
+void PlotKeeper::Trim() {
+  std::sort(plots_.begin(), plots_.end(), [](const Plot& a, const Plot& b) {
+    return a.size != b.size ? a.size > b.size : a.site < b.site;
+  });
+  if (plots_.size() > kPlottedSites) plots_.resize(kPlottedSites);
+}
+
+std::vector<std::pair<std::string, std::string>> PlotKeeper::Plots() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Trim();
+  std::vector<std::pair<std::string, std::string>> plots;
+  for (Plot& plot : plots_) plots.emplace_back(plot.site, std::move(plot.svg));
+  plots_.clear();
+  return plots;
+}
+
+std::string HtmlReport(const Json::Value& document,
+                       const std::vector<std::pair<std::string, std::string>>& plots) {
+  const std::map<std::string, std::string> by_site(plots.begin(), plots.end());
+  std::ostringstream out;
+  out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<title>aikorvane-sim backtest</title>\n<style>"
+      << kStyle
+      << "</style>\n</head>\n<body>\n<h1>Backtest: baseline and candidate settings</h1>\n";
+  FleetTable(document["summary"], out);
+  const auto sites = ByChange(document["sites"]);
+  SiteTable(sites, out);
+  out << "<h2>Plots</h2>\n<p>Voltage of the baseline (lowest and highest per column), "
+         "thresholds dashed, and a lane per side for each alarm: red baseline, blue candidate. "
+         "The "
+      << kPlottedSites << " sites that change most are drawn.</p>\n";
+  for (const Json::Value* site : sites) {
+    const auto plot = by_site.find((*site)["site"].asString());
+    if (plot != by_site.end() || site->isMember("error") || !(*site)["changes"].empty()) {
+      SiteSection(*site, plot != by_site.end() ? &plot->second : nullptr, out);
+    }
+  }
+  out << "</body>\n</html>\n";
+  return out.str();
+}
+
+}  // namespace sim::cli

@@ -1,0 +1,339 @@
+#include "sim/check/check_command.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "sim/check/check_output.h"
+#include "sim/check/findings.h"
+#include "sim/replay/replay.h"
+#include "sim/host/session.h"
+#include "sim/framework/sim_framework.h"
+
+namespace sim::cli {
+namespace {
+
+struct CheckOptions {
+  std::vector<std::string> sites;
+  std::string workdir;
+  std::string plugin;
+  unsigned long long data_id = 1;
+  std::string format = "text";
+  bool strict = false;
+  bool verbose = false;
+  std::string min_severity = "note";
+  bool list_codes = false;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Configures one fresh device per site, in the site's working directory, and
+// collects what it will do.
+class Checker {
+ public:
+  Checker(Host& host, unsigned long long data_id, std::shared_ptr<EventLog> log)
+      : host_(host), data_id_(data_id), log_(std::move(log)), start_(fs::current_path()) {}
+
+  // Never throws: whatever fails for one site becomes an error finding of
+  // that site, so one bad site never stops the others.
+  // shown_file and shown_workdir name the settings file and the working
+  // directory as the user would, for the places of the findings.
+  SiteReport Check(const std::string& name, const fs::path& settings_path, const fs::path& workdir,
+                   const std::string& shown_file, const std::string& shown_workdir) {
+    SiteReport report;
+    report.site = name;
+    ConfiguredSite site;
+    site.settings_file = shown_file;
+    site.shown_workdir = shown_workdir;
+    site.workdir = workdir;
+    try {
+      CheckSite(report, site, settings_path);
+    } catch (const std::exception& thrown) {
+      Unfinished(report, shown_file, thrown.what());
+    } catch (...) {
+      Unfinished(report, shown_file, "an exception of unknown type");
+    }
+    return report;
+  }
+
+ private:
+  // Returns to the folder the check started in, also on the way out of an
+  // exception, so that the next site's relative paths still hold.
+  class Return {
+   public:
+    explicit Return(const fs::path& to) : to_(to) {}
+    ~Return() {
+      if (!to_.empty() && chdir(to_.c_str()) != 0) {
+        std::cerr << "aikorvane-sim: cannot return to " << to_.string() << ": "
+                  << std::strerror(errno) << std::endl;
+      }
+    }
+    Return(const Return&) = delete;
+    Return& operator=(const Return&) = delete;
+
+   private:
+    fs::path to_;
+  };
+
+  static void Unfinished(SiteReport& report, const std::string& shown_file,
+                         const std::string& why) {
+    report.accepted = false;
+    report.findings.push_back(
+        SettingsFileFinding(shown_file, "the check could not finish: " + why, false));
+    report.refusal = report.findings.back().message;
+  }
+
+  void CheckSite(SiteReport& report, ConfiguredSite& site, const fs::path& settings_path) {
+    const std::string& shown = site.settings_file;
+    std::error_code failure;
+    const bool folder = fs::is_directory(settings_path, failure);
+    errno = 0;
+    std::ifstream in;
+    if (!folder && !failure) in.open(settings_path, std::ios::binary);
+    std::ostringstream bytes;
+    if (in) bytes << in.rdbuf();
+    if (folder || failure || !in || in.bad()) {
+      const std::string why = folder       ? "it is a folder"
+                              : failure    ? failure.message()
+                              : errno != 0 ? std::strerror(errno)
+                                           : "cannot open";
+      report.findings.push_back(SettingsFileFinding(shown, why, false));
+      report.refusal = report.findings.back().message;
+      return;
+    }
+    site.settings_text = bytes.str();
+    const std::string& text = site.settings_text;
+    Json::Value& settings = site.settings;
+    std::string reader_error;
+    bool parsed = false;
+    try {
+      const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+      parsed = reader->parse(text.data(), text.data() + text.size(), &settings, &reader_error);
+    } catch (const std::exception& thrown) {
+      // The reader throws, instead of reporting, on nesting past its limit.
+      reader_error = std::string(thrown.what()).find("stackLimit") != std::string::npos
+                         ? "values nested deeper than the JSON reader's limit of 1000 levels"
+                         : thrown.what();
+    }
+    if (!parsed) {
+      report.findings.push_back(SettingsFileFinding(shown, reader_error, true));
+      report.refusal = report.findings.back().message;
+      return;
+    }
+
+    std::string factory_error;
+    DevicePtr device =
+        host_.NewDevice(static_cast<unsigned int>(data_id_), settings, log_, factory_error);
+    if (!device) throw std::runtime_error(factory_error);
+
+    const fs::path& workdir = site.workdir;
+    Return back(start_);
+    if (chdir(workdir.c_str()) != 0) {
+      report.findings.push_back(SettingsFileFinding(
+          shown, "cannot work in " + workdir.string() + ": " + std::strerror(errno), false));
+      report.refusal = report.findings.back().message;
+      return;
+    }
+    std::vector<std::string> uncaptured;
+    {
+      StdoutCapture capture;
+      EventLog quiet(nullptr);
+      site.accepted = ApplySettings(*device, log_ ? *log_ : quiet, settings,
+                                    Json::Value(Json::objectValue), site.refusal);
+      for (const std::string& line : Lines(capture.Text())) {
+        // With the event log on standard output its lines were captured too;
+        // the device's own lines never open with a brace.
+        if (!line.empty() && line[0] == '{') {
+          uncaptured.push_back(line);
+        } else {
+          report.diagnostics.push_back(line);
+        }
+      }
+    }
+    for (const std::string& line : uncaptured) std::cout << line << '\n';
+    // The framework keeps a complaint exactly when its own step refused.
+    site.threw = !site.accepted && sim::LastSettingsError(*device).empty();
+    std::string why;
+    if (!ReadDeviceState(*device, site.state, why)) throw std::runtime_error(why);
+    site.diagnostics = report.diagnostics;
+
+    report.accepted = site.accepted;
+    report.refusal = site.refusal;
+    report.profile = ChosenProfile(report.diagnostics);
+    report.findings = FindingsOf(site);
+  }
+
+  Host& host_;
+  unsigned long long data_id_;
+  std::shared_ptr<EventLog> log_;
+  fs::path start_;
+};
+
+// Loads the plug-in for inspection; empty on success, else why not.
+std::string LoadForInspection(Host& host, const std::string& given, const fs::path& start) {
+  const std::string error = host.Load(given, start);
+  if (!error.empty()) return error;
+  if (!host.plugin().LayoutError().empty()) {
+    return host.plugin().LayoutError() +
+           "; check inspects devices of the plug-in built with this aikorvane-sim";
+  }
+  return {};
+}
+
+// A folder as the user named it, without trailing slashes ("" stays "").
+std::string Folder(std::string name) {
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  return name;
+}
+
+int RunCheck(const CheckOptions& options) {
+  if (options.list_codes) {
+    WriteCodes(std::cout);
+    std::cout.flush();
+    return 0;
+  }
+  if (options.sites.empty()) return Fail("check: give at least one SITE (or --list-codes)", 2);
+  Severity least = Severity::kNote;
+  ParseSeverity(options.min_severity, least);
+  UseUtcUnlessZoneSet();
+  const fs::path start = fs::current_path();
+  const fs::path workdir = Absolute(options.workdir, start);
+  if (!workdir.empty() && !fs::is_directory(workdir)) {
+    return Fail("--workdir " + options.workdir + " is no folder", 2);
+  }
+  Host host;
+  const std::string error = LoadForInspection(host, options.plugin, start);
+  if (!error.empty()) return Fail(error, 2);
+
+  Checker checker(host, options.data_id, nullptr);
+  const bool json = options.format == "json";
+  Json::Value sites(Json::arrayValue);
+  int clean = 0;
+  int warnings = 0;
+  int refused = 0;
+  bool strict_failure = false;
+  for (const std::string& name : options.sites) {
+    fs::path path = Absolute(name, start);
+    if (!path.has_filename()) path = path.parent_path();
+    SiteReport report;
+    std::error_code failure;
+    if (fs::is_directory(path, failure)) {
+      const std::string folder = Folder(name);
+      report = checker.Check(name, path / "settings.json", path,
+                             (folder == "/" ? "" : folder) + "/settings.json", folder);
+    } else {
+      const std::string shown_workdir =
+          options.workdir.empty() ? fs::path(name).parent_path().string() : Folder(options.workdir);
+      report = checker.Check(name, path, workdir.empty() ? path.parent_path() : workdir, name,
+                             shown_workdir);
+    }
+    if (!report.accepted) {
+      ++refused;
+    } else if (report.Has(Severity::kWarning)) {
+      ++warnings;
+      strict_failure = strict_failure || options.strict;
+    } else {
+      ++clean;
+    }
+    if (json) {
+      sites.append(ToJson(report, options.verbose, least));
+    } else {
+      WriteText(report, options.verbose, least, std::cout);
+    }
+  }
+  const int count = static_cast<int>(options.sites.size());
+  if (json) {
+    Json::Value document(Json::objectValue);
+    document["sites"] = std::move(sites);
+    Json::Value& summary = document["summary"] = Json::Value(Json::objectValue);
+    summary["sites"] = count;
+    summary["clean"] = clean;
+    summary["warnings"] = warnings;
+    summary["refused"] = refused;
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    writer["emitUTF8"] = true;
+    std::cout << Json::writeString(writer, document) << std::endl;
+  } else {
+    std::cout << count << (count == 1 ? " site: " : " sites: ") << clean << " clean, " << warnings
+              << " with warnings, " << refused << " refused" << std::endl;
+  }
+  return refused > 0 || strict_failure ? 1 : 0;
+}
+
+}  // namespace
+
+void AddCheckCommand(CLI::App& app, Action& action) {
+  auto options = std::make_shared<CheckOptions>();
+  CLI::App* check = app.add_subcommand(
+      "check",
+      "Check the settings of one or many sites before deployment: configures a device of the "
+      "plug-in built with this aikorvane-sim for each SITE (running InitSetting as the replay "
+      "does, no rounds), inspects what the configured device holds, and reports the settings "
+      "that are accepted but will misbehave in the field. A plug-in built from other sources "
+      "is refused. Output: one finding per line (long messages go on over indented lines), "
+      "FILE:LINE:COL: severity code PLACE: message (the site's name where no file is known), "
+      "then a summary line. Exit status: 0 when every site is accepted, 1 when a site is refused "
+      "(with --strict also when one has a warning), 2 for usage errors or an unusable "
+      "plug-in.");
+  check->add_option("SITE", options->sites,
+                    "a settings JSON file, or a folder holding settings.json (that folder is "
+                    "then the site's working directory, where its ini/ profiles are found)");
+  check->add_option("--workdir", options->workdir,
+                    "working directory of the sites given as files; profiles are found under "
+                    "DIR/ini/ (default: the file's folder)");
+  check
+      ->add_option("--data-id", options->data_id,
+                   "the device's data id, which names its id-named profiles (default 1)")
+      ->check(CLI::Range(0ULL, 4294967295ULL));
+  check->add_option("--plugin", options->plugin,
+                    "plug-in to load (default: beside this binary, then the installed one); it "
+                    "must be built from the same sources as this aikorvane-sim");
+  check
+      ->add_option("--format", options->format,
+                   "text (default) or json: one document {\"sites\":[...],\"summary\":{...}}")
+      ->check(CLI::IsMember({"text", "json"}));
+  check->add_flag("--strict", options->strict, "exit with status 1 also when a site has a warning");
+  check->add_flag("-v,--verbose", options->verbose,
+                  "also show the device's own diagnostic lines of each site");
+  check
+      ->add_option("--min-severity", options->min_severity,
+                   "note (default), warning or error: leave out findings below it (the summary "
+                   "and the exit status still count every finding)")
+      ->check(CLI::IsMember({"note", "warning", "error"}));
+  check->add_flag("--list-codes", options->list_codes,
+                  "print every finding code with its severity, summary and section of "
+                  "docs/configuration.md, and exit");
+  check->callback([&action, options] { action = [options] { return RunCheck(*options); }; });
+}
+
+int CheckOneSite(const fs::path& settings, const fs::path& workdir, const std::string& plugin,
+                 unsigned long long data_id, const std::shared_ptr<EventLog>& log,
+                 std::ostream& out) {
+  Host host;
+  const std::string error = LoadForInspection(host, plugin, fs::current_path());
+  if (!error.empty()) return Fail(error);
+  Checker checker(host, data_id, log);
+  const SiteReport report =
+      checker.Check(settings.string(), settings, workdir, settings.string(), workdir.string());
+  WriteText(report, false, Severity::kNote, out);
+  out << (report.accepted ? "settings accepted: " : "settings refused: ") << settings.string();
+  if (!report.accepted) out << ": " << report.refusal;
+  out << std::endl;
+  return report.accepted ? 0 : 1;
+}
+
+}  // namespace sim::cli

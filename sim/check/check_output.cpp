@@ -1,0 +1,140 @@
+#include "sim/check/check_output.h"
+
+#include <iomanip>
+
+namespace sim::cli {
+namespace {
+
+constexpr std::size_t kWidth = 100;
+
+// Characters, not bytes: the messages carry Chinese alarm names.
+std::size_t Columns(const std::string& text) {
+  std::size_t columns = 0;
+  for (const char c : text) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return columns;
+}
+
+// The place as the text line shows it: FILE:LINE:COL, FILE, or the site.
+std::string Where(const SiteReport& report, const Finding& finding) {
+  if (finding.file.empty()) {
+    std::string site = report.site;
+    while (site.size() > 1 && site.back() == '/') site.pop_back();
+    return site;
+  }
+  std::string where = finding.file;
+  if (finding.line > 0) {
+    where += ":" + std::to_string(finding.line);
+    if (finding.column > 0) where += ":" + std::to_string(finding.column);
+  }
+  return where;
+}
+
+void Wrapped(const std::string& head, const std::string& message, std::ostream& out) {
+  std::string line = head;
+  std::size_t columns = Columns(line);
+  std::size_t at = 0;
+  while (at < message.size()) {
+    std::size_t end = message.find(' ', at);
+    if (end == std::string::npos) end = message.size();
+    const std::string word = message.substr(at, end - at);
+    const std::size_t width = Columns(word);
+    if (columns + 1 + width > kWidth && columns > 4) {
+      out << line << '\n';
+      line = "    " + word;
+      columns = 4 + width;
+    } else {
+      line += ' ' + word;
+      columns += 1 + width;
+    }
+    at = end + 1;
+  }
+  out << line << '\n';
+}
+
+}  // namespace
+
+std::string Utf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  for (std::size_t i = 0; i < size;) {
+    const unsigned char lead = bytes[i];
+    std::size_t length = lead < 0x80                    ? 1
+                         : lead >= 0xC2 && lead <= 0xDF ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
+    if (length > 1 && i + length <= size) {
+      const unsigned char second = bytes[i + 1];
+      bool valid = (second & 0xC0) == 0x80;
+      if (lead == 0xE0) valid = valid && second >= 0xA0;
+      if (lead == 0xED) valid = valid && second < 0xA0;  // no surrogates
+      if (lead == 0xF0) valid = valid && second >= 0x90;
+      if (lead == 0xF4) valid = valid && second < 0x90;
+      for (std::size_t k = 2; k < length; ++k) valid = valid && (bytes[i + k] & 0xC0) == 0x80;
+      if (!valid) length = 0;
+    } else if (length > 1) {
+      length = 0;
+    }
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
+
+void WriteText(const SiteReport& report, bool verbose, Severity least, std::ostream& out) {
+  if (verbose) {
+    for (const std::string& line : report.diagnostics) {
+      out << report.site << ": device: " << line << '\n';
+    }
+  }
+  for (const Finding& finding : report.findings) {
+    if (finding.severity < least) continue;
+    std::string head =
+        Where(report, finding) + ": " + SeverityName(finding.severity) + " " + finding.code->name;
+    if (!finding.place.empty() && finding.place != finding.file) head += " " + finding.place;
+    Wrapped(head + ":", finding.message, out);
+  }
+}
+
+Json::Value ToJson(const SiteReport& report, bool verbose, Severity least) {
+  Json::Value site(Json::objectValue);
+  site["site"] = Utf8(report.site);
+  site["accepted"] = report.accepted;
+  site["profile"] = report.profile.empty() ? Json::Value() : Json::Value(Utf8(report.profile));
+  Json::Value& findings = site["findings"] = Json::Value(Json::arrayValue);
+  for (const Finding& finding : report.findings) {
+    if (finding.severity < least) continue;
+    Json::Value entry(Json::objectValue);
+    entry["severity"] = SeverityName(finding.severity);
+    entry["code"] = finding.code->name;
+    entry["place"] = Utf8(finding.place);
+    if (!finding.file.empty()) entry["file"] = Utf8(finding.file);
+    if (finding.line > 0) entry["line"] = finding.line;
+    if (finding.column > 0) entry["column"] = finding.column;
+    entry["message"] = Utf8(finding.message);
+    findings.append(entry);
+  }
+  if (verbose) {
+    Json::Value& lines = site["diagnostics"] = Json::Value(Json::arrayValue);
+    for (const std::string& line : report.diagnostics) lines.append(Utf8(line));
+  }
+  return site;
+}
+
+void WriteCodes(std::ostream& out) {
+  for (const Code& code : kCodes) {
+    std::string severity = SeverityName(code.severity);
+    if (code.lesser != code.severity) severity += std::string("/") + SeverityName(code.lesser);
+    out << std::left << std::setw(31) << code.name << std::setw(14) << severity << code.summary
+        << " (configuration.md#" << code.anchor << ")\n";
+  }
+}
+
+}  // namespace sim::cli

@@ -1,0 +1,143 @@
+// The settings file as text: what the host's JSON reader cannot read, keys it
+// reads twice, and what it accepts that strict JSON tools refuse.
+
+#include <json/reader.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "sim/check/findings/families.h"
+#include "sim/check/findings/json_scan.h"
+
+namespace sim::cli::findings {
+namespace {
+
+// The value at path in the parsed settings, or nullptr.
+const Json::Value* At(const Json::Value& root, const std::vector<std::string>& path) {
+  const Json::Value* value = &root;
+  for (const std::string& part : path) {
+    if (value->isObject() && value->isMember(part)) {
+      value = &(*value)[part];
+    } else if (value->isArray() && !part.empty() &&
+               part.find_first_not_of("0123456789") == std::string::npos &&
+               std::stoul(part) < value->size()) {
+      value = &(*value)[static_cast<Json::ArrayIndex>(std::stoul(part))];
+    } else {
+      return nullptr;
+    }
+  }
+  return value;
+}
+
+std::string Shown(const Json::Value& value) {
+  if (value.isObject()) return "an object";
+  if (value.isArray()) return "an array";
+  if (value.isString()) return Quoted(value.asString());
+  return value.asString();
+}
+
+// Whether the JSON library's reader, with one of its settings changed from
+// the host's, refuses the text.
+bool RefusedWith(const std::string& text, const char* setting, bool value) {
+  Json::CharReaderBuilder builder;
+  builder[setting] = value;
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value ignored;
+  std::string errors;
+  return !reader->parse(text.data(), text.data() + text.size(), &ignored, &errors);
+}
+
+}  // namespace
+
+// The library's own reader decides whether a key repeats; the scan only
+// finds where. Comments and trailing commas come from the scan alone: the
+// library's reader takes a comment after a value even with comments off.
+void JsonText(Context& c) {
+  const std::string& text = c.site.settings_text;
+  Scan scan = ScanText(text);
+  if (!scan.duplicates.empty() && !RefusedWith(text, "rejectDupKeys", true)) {
+    scan.duplicates.clear();
+  }
+  for (const Duplicate& duplicate : scan.duplicates) {
+    // Inside an object that a later key of the same name replaced, nothing
+    // reaches the device: that outer key is the finding.
+    const Json::Value* object = At(c.site.settings, duplicate.path);
+    if (object == nullptr ||
+        static_cast<std::size_t>(object->getOffsetStart()) != duplicate.object_start)
+      continue;
+    const Json::Value* kept = At(*object, {duplicate.key});
+    if (kept == nullptr) continue;
+    std::vector<std::string> lines;
+    for (const std::size_t offset : duplicate.offsets) {
+      lines.push_back(std::to_string(c.LineOf(offset)));
+    }
+    std::vector<std::string> path = duplicate.path;
+    path.push_back(duplicate.key);
+    std::string place;
+    for (const std::string& part : path) place += Pointer({part});
+    c.AddAtOffset(CodeId::kDuplicateKey, duplicate.offsets.front(), place,
+                  Quoted(duplicate.key) + " is given " + std::to_string(lines.size()) +
+                      " times in one object (lines " + List(lines) +
+                      "): the JSON reader keeps only the last, so the device is handed " +
+                      Shown(*kept) + " (line " + lines.back() + "); remove the others");
+  }
+  if (scan.first_lenient == std::string::npos) return;
+  std::vector<std::string> what;
+  if (scan.comments > 0) {
+    what.push_back(std::to_string(scan.comments) + (scan.comments == 1 ? " comment" : " comments"));
+  }
+  if (scan.trailing_commas > 0) {
+    what.push_back(std::to_string(scan.trailing_commas) +
+                   (scan.trailing_commas == 1 ? " trailing comma" : " trailing commas"));
+  }
+  c.AddAtOffset(CodeId::kJsonLenient, scan.first_lenient, c.site.settings_file,
+                "the file has " + List(what) +
+                    " (the first here): the host's JSON reader accepts them, strict JSON tools "
+                    "(jq, python -m json.tool) refuse the file; remove them if such a tool "
+                    "reads it");
+}
+
+}  // namespace sim::cli::findings
+
+namespace sim::cli {
+
+Finding SettingsFileFinding(const std::string& file, const std::string& reader_error, bool opened) {
+  if (!opened) {
+    return {&CodeOf(CodeId::kSettingsUnreadable),
+            Severity::kError,
+            file,
+            "cannot read the settings: " + reader_error +
+                "; give a settings file, or a folder holding settings.json",
+            file,
+            0,
+            0};
+  }
+  // The JSON reader's first error: "* Line L, Column C\n  Syntax error: ...".
+  int line = 0;
+  int column = 0;
+  std::string what = reader_error;
+  if (std::sscanf(reader_error.c_str(), "* Line %d, Column %d", &line, &column) == 2) {
+    const auto newline = reader_error.find('\n');
+    what = newline == std::string::npos ? std::string() : reader_error.substr(newline + 1);
+    const auto next = what.find("\n*");
+    if (next != std::string::npos) what.resize(next);
+  }
+  const auto begin = what.find_first_not_of(" \n");
+  what = begin == std::string::npos ? std::string() : what.substr(begin);
+  while (!what.empty() && (what.back() == '\n' || what.back() == ' ')) what.pop_back();
+  for (char& c : what) {
+    if (c == '\n') c = ' ';
+  }
+  return {&CodeOf(CodeId::kJsonSyntax),
+          Severity::kError,
+          file,
+          what + ": the host cannot read these settings, so the device gets none; fix the JSON",
+          file,
+          line,
+          column};
+}
+
+}  // namespace sim::cli

@@ -1,0 +1,164 @@
+// Keys of the settings object that nobody reads, values the device parses
+// other than the engineer wrote them, and the operating mode.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "config/setting_keys.h"
+#include "sim/check/findings/families.h"
+#include "sim/framework/host_setting_keys.h"
+
+namespace sim::cli::findings {
+namespace config = aikorvane::config;
+
+double MemberOf(const DeviceState& s, const std::string& key) {
+  static const char* const kPoints[] = {"x1", "x2", "x3", "x4"};
+  static const char* const kValues[] = {"y1", "y2", "y3", "y4"};
+  for (int i = 0; i < 4; ++i) {
+    if (key == kPoints[i]) return s.x[i];
+    if (key == kValues[i]) return s.y[i];
+  }
+  if (key == "current_mode") return s.is_current_mode ? 1 : 0;
+  if (key == "real_value") return s.real_value;
+  if (key == "ai_index") return s.ai_index;
+  if (key == "min") return s.min;
+  if (key == "max") return s.max;
+  if (key == "discharge_v") return s.discharge_v;
+  if (key == "discharge_v_end") return s.discharge_v_end;
+  if (key == "discharge_v_diff") return s.discharge_v_diff;
+  if (key == "max_v") return s.max_v;
+  if (key == "mode") return s.ai_mode;
+  return s.b_mode;
+}
+
+namespace {
+
+std::vector<std::string> AppKeys() {
+  std::vector<std::string> known;
+  for (const config::SettingKey& key : config::kChannelKeys) known.emplace_back(key.name);
+  known.emplace_back(config::kOperatingMode);
+  return known;
+}
+
+config::KeyParse ParseOf(const std::string& key) {
+  for (const config::SettingKey& entry : config::kChannelKeys) {
+    if (key == entry.name) return entry.parse;
+  }
+  return config::KeyParse::kInteger;  // "b_mode"
+}
+
+void NoAppSetting(Context& c) {
+  const Json::Value& settings = c.site.settings;
+  std::string what = !settings.isObject() ? "the settings are no JSON object (the device reads "
+                                            "them as an object without members)"
+                     : c.app.isNull()     ? "there is no \"appSetting\""
+                                          : "\"appSetting\" is no JSON object";
+  if (settings.isObject()) {
+    for (const std::string& name : settings.getMemberNames()) {
+      if (name != config::kAppSetting && Distance(name, config::kAppSetting) <= 2) {
+        what += " (\"" + name + "\" is not \"appSetting\")";
+      }
+    }
+  }
+  c.Add(CodeId::kNoAppSetting, "/appSetting",
+        what +
+            ": the device reads none of its keys and keeps its current settings (on a new "
+            "device: operating mode 1, conversion mode 0, range 0 to 0, discharge report "
+            "off); put the device's keys in an \"appSetting\" object");
+}
+
+void Value(Context& c, const std::string& key) {
+  std::string text;
+  if (!TextOf(c.app[key], text)) return;
+  const std::string place = Pointer({config::kAppSetting, key});
+  double whole = 0;
+  const bool wholly = WhollyNumber(text, whole);
+  if (ParseOf(key) == config::KeyParse::kInteger) {
+    const int read = std::atoi(text.c_str());
+    if (wholly && std::isfinite(whole) && whole == read) return;
+    std::string message =
+        Quoted(text) + " is not wholly an integer: the device reads it as " + std::to_string(read);
+    if (key == "max_v" && read == 0) message += ", which it replaces with 5";
+    c.Add(CodeId::kNotANumber, place, message + "; write a plain integer");
+    return;
+  }
+  float read = 0;
+  const bool parsed = std::sscanf(text.c_str(), "%f", &read) == 1;
+  if (!parsed) {
+    c.Add(CodeId::kNotANumber, place,
+          Quoted(text) + " is no number: the device keeps the previous value of \"" + key +
+              "\" (it now holds " + Number(MemberOf(c.s, key)) + "); write a number");
+  } else if (!wholly) {
+    c.Add(CodeId::kNotANumber, place,
+          Quoted(text) + " is not wholly a number: the device reads the leading " + Number(read) +
+              " and ignores the rest; write the number alone");
+  } else if (!std::isfinite(read)) {
+    c.Add(CodeId::kNotANumber, place,
+          Quoted(text) + " reads as " + Number(read) + " in single precision; write a number");
+  }
+}
+
+}  // namespace
+
+// Keys the device does not read; on an accepted site, also values it reads
+// other than the engineer wrote them.
+void SettingsKeys(Context& c) {
+  if (!c.app.isObject()) {
+    NoAppSetting(c);
+    return;
+  }
+  const std::vector<std::string> known = AppKeys();
+  for (const std::string& name : c.app.getMemberNames()) {
+    if (std::find(known.begin(), known.end(), name) != known.end()) continue;
+    const std::string near = Nearest(name, known);
+    std::string message = "the device does not read \"" + name + "\"";
+    if (!near.empty()) {
+      message += "; did you mean \"" + near + "\"?";
+      if (c.site.accepted && !c.Given(near.c_str())) {
+        message += " \"" + near + "\" is not given, so it holds " + Number(MemberOf(c.s, near));
+      }
+    } else {
+      message += "; remove it or move it where its reader looks";
+    }
+    c.Add(CodeId::kUnknownKey, Pointer({config::kAppSetting, name}), message);
+  }
+  if (!c.site.accepted) return;
+  for (const std::string& key : known) Value(c, key);
+}
+
+// Members of the settings object and of "hostSetting" that neither the
+// device nor the host reads.
+void TopLevelKeys(Context& c) {
+  const Json::Value& settings = c.site.settings;
+  if (!settings.isObject()) return;
+  const std::vector<std::string> top = {config::kAppSetting, config::kThresholdSetting,
+                                        sim::kHostSetting};
+  for (const std::string& name : settings.getMemberNames()) {
+    if (std::find(top.begin(), top.end(), name) != top.end()) continue;
+    // Said by no-app-setting already.
+    if (!c.app.isObject() && Distance(name, config::kAppSetting) <= 2) continue;
+    const std::string near = Nearest(name, top);
+    c.Add(CodeId::kUnknownKey, Pointer({name}),
+          "neither the device nor the host reads \"" + name + "\"" +
+              (near.empty() ? "; remove it"
+                            : "; did you mean \"" + near +
+                                  "\"? (the device reads \"appSetting\" "
+                                  "and \"thresholdSetting\", the host "
+                                  "\"hostSetting\")"));
+  }
+}
+
+void OperatingMode(Context& c) {
+  const int mode = c.s.b_mode;
+  if (mode == 1 || mode == 2 || mode == 3 || mode == 5) return;
+  c.Add(CodeId::kUnknownBMode, Pointer({config::kAppSetting, config::kOperatingMode}),
+        "operating mode " + std::to_string(mode) +
+            " is none of 1, 2, 3 and 5: each round runs only the host's generic check of the "
+            "voltage under \"value\" (no battery alarms, profile rules, limit tables or "
+            "discharge report); set \"b_mode\" to 1 (unicom), 2 (telecom), 3 (mobile) or 5 "
+            "(limit tables)");
+}
+
+}  // namespace sim::cli::findings

@@ -1,0 +1,350 @@
+#include "sim/replay/csv_trace.h"
+
+// The reader's background thread only pays for files of tens of megabytes
+// and would be one more thread under the sanitizers: read synchronously.
+#define CSV_IO_NO_THREAD
+// This release of the header uses std::numeric_limits without including it.
+#include <limits>
+// Its error texts keep file names cut to 255 bytes on purpose.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstringop-truncation"
+#include <libfccp/csv.h>
+#pragma GCC diagnostic pop
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "sim/report/text.h"
+#include "sim/replay/trace.h"
+
+namespace sim::cli {
+namespace {
+
+bool Digits(const std::string& text, size_t& pos, size_t count, int& out) {
+  out = 0;
+  for (size_t i = 0; i < count; ++i, ++pos) {
+    if (pos >= text.size() || !std::isdigit(static_cast<unsigned char>(text[pos]))) return false;
+    out = out * 10 + (text[pos] - '0');
+  }
+  return true;
+}
+
+bool Expect(const std::string& text, size_t& pos, char c) {
+  if (pos >= text.size() || text[pos] != c) return false;
+  ++pos;
+  return true;
+}
+
+// ".123" after the seconds (any number of digits, nanoseconds kept).
+long long Fraction(const std::string& text, size_t& pos) {
+  long long nanos = 0;
+  if (pos < text.size() && (text[pos] == '.' || text[pos] == ',')) {
+    const size_t start = ++pos;
+    long long scale = 100000000;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
+      nanos += (text[pos++] - '0') * scale;
+      scale /= 10;
+    }
+    if (pos == start) return -1;
+  }
+  return nanos;
+}
+
+}  // namespace
+
+bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nanos,
+                   std::string& error) {
+  error = "unreadable time \"" + text +
+          "\" (expected 2026-01-05T00:00:00, with or without a zone offset, "
+          "2026-01-05 00:00:00 or Unix seconds)";
+  size_t pos = 0;
+  if (text.find_first_of("-:T ") == std::string::npos) {
+    // Unix seconds.
+    long long whole = 0;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
+      if (whole > 100000000000LL) return false;
+      whole = whole * 10 + (text[pos++] - '0');
+    }
+    if (pos == 0) return false;
+    const long long fraction = Fraction(text, pos);
+    if (fraction < 0 || pos != text.size() || whole > 253402300799LL) return false;
+    seconds = static_cast<std::time_t>(whole);
+    nanos = whole * 1000000000LL + fraction;
+    return true;
+  }
+  int year, month, day, hour, minute, second = 0;
+  if (!Digits(text, pos, 4, year) || !Expect(text, pos, '-') || !Digits(text, pos, 2, month) ||
+      !Expect(text, pos, '-') || !Digits(text, pos, 2, day)) {
+    return false;
+  }
+  if (pos >= text.size() || (text[pos] != 'T' && text[pos] != ' ')) return false;
+  ++pos;
+  if (!Digits(text, pos, 2, hour) || !Expect(text, pos, ':') || !Digits(text, pos, 2, minute)) {
+    return false;
+  }
+  if (pos < text.size() && text[pos] == ':' && !Digits(text, ++pos, 2, second)) return false;
+  const long long fraction = Fraction(text, pos);
+  if (fraction < 0) return false;
+  std::optional<long> offset;  // seconds east of UTC
+  if (pos < text.size()) {
+    if (text[pos] == 'Z' && pos + 1 == text.size()) {
+      offset = 0;
+    } else if (text[pos] == '+' || text[pos] == '-') {
+      const long sign = text[pos++] == '-' ? -1 : 1;
+      int hours = 0, minutes = 0;
+      if (!Digits(text, pos, 2, hours)) return false;
+      if (pos < text.size() && text[pos] == ':') ++pos;
+      if (pos < text.size() && !Digits(text, pos, 2, minutes)) return false;
+      if (pos != text.size() || hours > 23 || minutes > 59) return false;
+      offset = sign * (hours * 3600L + minutes * 60L);
+    } else {
+      return false;
+    }
+  }
+  if (!TimeOf(year, month, day, hour, minute, second, offset, seconds)) {
+    if (!offset && InDaylightSavingGap(year, month, day, hour, minute, second)) {
+      error = "local time \"" + text +
+              "\" does not exist in the time zone TZ (a daylight-saving gap); give the time "
+              "with its zone offset";
+    }
+    return false;
+  }
+  if (seconds < 0) return false;
+  nanos = static_cast<long long>(seconds) * 1000000000LL + fraction;
+  return true;
+}
+
+namespace {
+
+// The file with its header line read ahead of the CSV reader: the lines up
+// to the header are handed on as read, with the header's names of the known
+// columns in lower case (they match without regard to case), then the rest
+// of the file as it is.
+class HeaderFirst : public io::ByteSourceBase {
+ public:
+  HeaderFirst(FILE* file, std::string head) : file_(file), head_(std::move(head)) {}
+  ~HeaderFirst() override { std::fclose(file_); }
+  // Fills the whole buffer unless the file ends: the reader takes a short
+  // read for the end.
+  int read(char* buffer, int size) override {
+    size_t count = 0;
+    if (offset_ < head_.size()) {
+      count = std::min(head_.size() - offset_, static_cast<size_t>(size));
+      std::memcpy(buffer, head_.data() + offset_, count);
+      offset_ += count;
+    }
+    count += std::fread(buffer + count, 1, static_cast<size_t>(size) - count, file_);
+    return static_cast<int>(count);
+  }
+
+ private:
+  FILE* file_;
+  std::string head_;
+  size_t offset_ = 0;
+};
+
+// The names of a header line as the reader will see them: split at commas
+// outside double quotes, blanks and quotes taken off.
+std::vector<std::string> HeaderNames(const std::string& line) {
+  std::vector<std::string> names(1);
+  bool quoted = false;
+  for (const char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      names.emplace_back();
+    } else {
+      names.back() += c;
+    }
+  }
+  for (std::string& name : names) name = std::string(Trimmed(name));
+  return names;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+struct CsvTrace::Reader {
+  Reader(const std::string& path, FILE* file, std::string head)
+      : csv(path, std::make_unique<HeaderFirst>(file, std::move(head))) {}
+  io::CSVReader<3, io::trim_chars<' ', '\t'>, io::double_quote_escape<',', '"'>,
+                io::throw_on_overflow, io::single_and_empty_line_comment<'#'>>
+      csv;
+};
+
+CsvTrace::CsvTrace() = default;
+CsvTrace::~CsvTrace() = default;
+
+namespace {
+
+// The library's errors, as a message without the file name (the caller
+// names the file) and the line they concern.
+std::string Describe(const io::error::base& failure) {
+  if (dynamic_cast<const io::error::too_few_columns*>(&failure)) {
+    return "fewer fields than the header has columns";
+  }
+  if (dynamic_cast<const io::error::too_many_columns*>(&failure)) {
+    return "more fields than the header has columns";
+  }
+  if (dynamic_cast<const io::error::escaped_string_not_closed*>(&failure)) {
+    return "a quoted field is not closed";
+  }
+  if (dynamic_cast<const io::error::header_missing*>(&failure)) return "no header line";
+  if (auto column = dynamic_cast<const io::error::duplicated_column_in_header*>(&failure)) {
+    return std::string("column \"") + column->column_name + "\" twice in the header";
+  }
+  if (dynamic_cast<const io::error::line_length_limit_exceeded*>(&failure)) {
+    return "line longer than 16 MiB";
+  }
+  return failure.what();
+}
+
+}  // namespace
+
+namespace {
+std::vector<std::string> QuotedAll(const std::vector<std::string>& names) {
+  std::vector<std::string> quoted;
+  for (const std::string& name : names) quoted.push_back(Quoted(name));
+  return quoted;
+}
+}  // namespace
+
+int DefaultChannel(const Json::Value& settings) {
+  const Json::Value& app = settings["appSetting"];
+  if (!app.isObject() || !app.isMember("ai_index") || app["ai_index"].isNull()) return 1;
+  int channel = 0;
+  try {
+    channel = std::atoi(app["ai_index"].asString().c_str());
+  } catch (const std::exception&) {
+    return 1;
+  }
+  return channel >= 1 && channel <= kMaxChannel ? channel : 1;
+}
+
+bool CsvTrace::Open(const std::string& path, std::string& error, int& line) {
+  line = 0;
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    error = "cannot read: it is a folder, not a CSV file";
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = std::string("cannot read: ") + std::strerror(errno);
+    return false;
+  }
+  // Read up to the header line: blank lines and comments first.
+  std::string head, header;
+  for (int number = 1;; ++number) {
+    std::string text;
+    int c;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') text += static_cast<char>(c);
+    const bool end = c == EOF;
+    if (number == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty() || text[0] == '#') {
+      head += text + "\n";
+      if (end) break;
+      continue;
+    }
+    header = text;
+    std::vector<std::string> names = HeaderNames(text);
+    std::string rewritten;
+    for (std::string& name : names) {
+      const std::string lower = Lower(name);
+      if (lower == "time" || lower == "value" || lower == "channel") name = lower;
+      rewritten += (rewritten.empty() ? "" : ",") + Quoted(name);
+    }
+    head += rewritten + "\n";
+    header_names_ = names;
+    break;
+  }
+  try {
+    reader_ = std::make_unique<Reader>(path, file, head);
+    reader_->csv.read_header(io::ignore_extra_column | io::ignore_missing_column, "time", "value",
+                             "channel");
+  } catch (const io::error::can_not_open_file& failure) {
+    error = std::string("cannot read: ") +
+            (failure.errno_value != 0 ? std::strerror(failure.errno_value) : "unknown error");
+    return false;
+  } catch (const io::error::base& failure) {
+    line = reader_ ? static_cast<int>(reader_->csv.get_file_line()) : 0;
+    error = Describe(failure);
+    return false;
+  }
+  line = static_cast<int>(reader_->csv.get_file_line());
+  if (!reader_->csv.has_column("time") || !reader_->csv.has_column("value")) {
+    error = std::string("the header names no \"") +
+            (reader_->csv.has_column("time") ? "value" : "time") + "\" column (found " +
+            std::to_string(header_names_.size()) +
+            (header_names_.size() == 1 ? " column: " : " columns: ") +
+            Joined(QuotedAll(header_names_), ", ") + ")";
+    for (const auto& [separator, name] : {std::pair<char, const char*>{';', "\";\""},
+                                          std::pair<char, const char*>{'\t', "a tab"}}) {
+      if (header_names_.size() == 1 && header_names_[0].find(separator) != std::string::npos) {
+        error += "; the header would split at " + std::string(name) +
+                 ": columns must be separated by \",\"";
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+bool CsvTrace::Next(CsvRow& row, std::string& error, int& line) {
+  error.clear();
+  char* time = nullptr;
+  char* value = nullptr;
+  char* channel = nullptr;
+  try {
+    if (!reader_->csv.read_row(time, value, channel)) return false;
+  } catch (const io::error::base& failure) {
+    const auto* located = dynamic_cast<const io::error::with_file_line*>(&failure);
+    line = located != nullptr && located->file_line > 0
+               ? located->file_line
+               : static_cast<int>(reader_->csv.get_file_line());
+    error = Describe(failure);
+    return false;
+  }
+  line = row.line = static_cast<int>(reader_->csv.get_file_line());
+  long long nanos = 0;
+  if (!ParseTimeText(time, row.time, nanos, error)) return false;
+  if (any_row_ && nanos < last_nanos_) {
+    error = "time " + std::string(time) + " is before the previous row's";
+    return false;
+  }
+  char* end = nullptr;
+  const double reading = std::strtod(value, &end);
+  if (*value == '\0' || *end != '\0' || !std::isfinite(reading) || std::fabs(reading) > 3.4e38) {
+    error = "unreadable value \"" + std::string(value) + "\"";
+    return false;
+  }
+  row.value = static_cast<float>(reading);
+  row.channel.reset();
+  if (channel != nullptr) {
+    errno = 0;
+    const long number = std::strtol(channel, &end, 10);
+    if (*channel == '\0' || *end != '\0' || errno != 0 || number < 1 || number > kMaxChannel) {
+      error = "channel must be 1 to " + std::to_string(kMaxChannel) + ": \"" +
+              std::string(channel) + "\"";
+      return false;
+    }
+    row.channel = static_cast<int>(number);
+  }
+  last_nanos_ = nanos;
+  any_row_ = true;
+  return true;
+}
+
+}  // namespace sim::cli

@@ -1,0 +1,128 @@
+#include "sim/report/analysis.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim::cli {
+
+void Envelope::Add(const RoundAt& at, double voltage) {
+  const size_t index = static_cast<size_t>(points_++ / per_column_);
+  if (index == columns_.size()) {
+    if (columns_.size() == kMaxColumns) {
+      // Full: pairs of columns become one, and this round opens the next.
+      std::vector<EnvelopeColumn> merged;
+      merged.reserve(kMaxColumns);
+      for (size_t i = 0; i + 1 < columns_.size(); i += 2) {
+        EnvelopeColumn pair = columns_[i];
+        const EnvelopeColumn& second = columns_[i + 1];
+        pair.last = second.last;
+        if (second.any) {
+          pair.low = pair.any ? std::min(pair.low, second.low) : second.low;
+          pair.high = pair.any ? std::max(pair.high, second.high) : second.high;
+          pair.any = true;
+        }
+        merged.push_back(pair);
+      }
+      columns_ = std::move(merged);
+      per_column_ *= 2;
+    }
+    columns_.push_back(EnvelopeColumn{at, at, 0, 0, false});
+  }
+  EnvelopeColumn& column = columns_.back();
+  column.last = at;
+  if (std::isnan(voltage)) return;
+  column.low = column.any ? std::min(column.low, voltage) : voltage;
+  column.high = column.any ? std::max(column.high, voltage) : voltage;
+  column.any = true;
+}
+
+void Analyser::BeginRound(int round, std::time_t time, bool on_clock) {
+  const bool in_order = !analysis_.last_round || time >= analysis_.last_round->time;
+  analysis_.on_clock = (any_round_ ? analysis_.on_clock : true) && on_clock && in_order;
+  any_round_ = true;
+  round_ = RoundAt{round, time};
+  round_voltage_.reset();
+  analysis_.rounds = std::max(analysis_.rounds, round);
+  if (!analysis_.first_round) analysis_.first_round = round_;
+  analysis_.last_round = round_;
+}
+
+void Analyser::RecordSent(const AIKorvane_Data_t& record) {
+  if (round_.round <= 0) return;
+  const double voltage = record.voltage;
+  if (!analysis_.first_voltage) analysis_.first_voltage = voltage;
+  analysis_.last_voltage = voltage;
+  round_voltage_ = voltage;
+  analysis_.voltage.Add(round_, voltage);
+}
+
+void Analyser::AlarmChecked(const AlarmCall& call) {
+  AlarmStats& stats = analysis_.alarms[call.id];
+  stats.name = call.name;
+  if (call.condition) ++stats.rounds_raised;
+  bool& state = raised_[call.id];
+  if (call.condition == state) return;
+  state = call.condition;
+  if (analysis_.alarm_changes.size() < kMaxKeptChanges) {
+    analysis_.alarm_changes.push_back({round_, call.id, call.name, call.condition});
+  } else {
+    ++analysis_.changes_not_kept;
+  }
+  if (call.condition) {
+    ++stats.raises;
+    if (!stats.first_raise) stats.first_raise = round_;
+    if (stats.last_clear && round_.time - stats.last_clear->time <= kFlapSeconds) ++stats.flapping;
+    stats.raised_since = round_;
+  } else {
+    stats.last_clear = round_;
+    if (stats.raised_since) stats.seconds_raised += round_.time - stats.raised_since->time;
+    stats.raised_since.reset();
+  }
+}
+
+void Analyser::ValueReported(const std::string& signal) { ++analysis_.change_reports[signal]; }
+
+void Analyser::Add(const Json::Value& event) {
+  const std::string kind = event["event"].asString();
+  if (kind == "SendSP") {
+    if (const auto record = RecordOf(event)) RecordSent(*record);
+  } else if (kind == "CheckThresholdBool") {
+    AlarmChecked(*AlarmOf(event));
+  } else if (kind == "CheckAOReport") {
+    ValueReported(event["signal"].asString());
+  } else if (kind == "LoadFromCache" && !event["result"].asBool()) {
+    ++analysis_.refused_caches;
+  } else if (kind == "http") {
+    const FormFields fields = ParseForm(event["body"].asString());
+    analysis_.discharge_reports.push_back({round_, FieldOf(fields, "Play"),
+                                           FieldOf(fields, "His_DCV"), round_voltage_,
+                                           event["path"].asString(), event["status"].asInt()});
+  } else if (kind == "error") {
+    std::string where = event["where"].asString();
+    if (event.isMember("file")) {
+      where = event["file"].asString() + ":" + std::to_string(event["line"].asInt());
+    }
+    analysis_.errors.push_back(where + ": " + event["message"].asString());
+  }
+}
+
+Analysis Analyser::Result() const {
+  Analysis analysis = analysis_;
+  // An alarm still raised counts its time up to the last round.
+  for (auto& [id, stats] : analysis.alarms) {
+    if (stats.raised_since && analysis.last_round) {
+      stats.seconds_raised += analysis.last_round->time - stats.raised_since->time;
+    }
+  }
+  return analysis;
+}
+
+std::string LocalTimeText(std::time_t time) {
+  std::tm fields{};
+  localtime_r(&time, &fields);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
+  return text;
+}
+
+}  // namespace sim::cli

@@ -1,0 +1,116 @@
+#pragma once
+
+// What a replay showed, gathered as it runs: the summary and the plot are
+// both drawn from it. Its memory stays bounded however long the replay: the
+// voltage is kept as an envelope of at most Envelope::kMaxColumns columns.
+
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/host/host_events.h"
+
+namespace sim::cli {
+
+// A round and the clock's time when it ran.
+struct RoundAt {
+  int round = 0;
+  std::time_t time = 0;
+};
+
+struct AlarmChange {
+  RoundAt at;
+  std::string id;
+  std::string name;
+  bool raised = false;
+};
+
+// One alarm over the whole replay.
+struct AlarmStats {
+  std::string name;
+  int raises = 0;
+  std::optional<RoundAt> first_raise, last_clear;
+  long long seconds_raised = 0;         // clock time between each raise and its clear
+  int rounds_raised = 0;                // rounds whose condition held
+  int flapping = 0;                     // raises within kFlapSeconds of the clear before
+  std::optional<RoundAt> raised_since;  // still raised at the end
+};
+
+inline constexpr long long kFlapSeconds = 60;
+
+struct DischargeReport {
+  RoundAt at;
+  std::string play;                     // the "Play=" value as sent
+  std::string voltage;                  // the "His_DCV=" value as sent
+  std::optional<double> round_voltage;  // the round's recorded voltage
+  std::string path;
+  int status = 0;
+};
+
+// The lowest and highest voltage of consecutive rounds.
+struct EnvelopeColumn {
+  RoundAt first, last;
+  double low = 0, high = 0;
+  bool any = false;  // false while every voltage of the column is not a number
+};
+
+// The voltage of every round in at most kMaxColumns columns: one round per
+// column until there are more, then columns of two, four, ... rounds.
+class Envelope {
+ public:
+  static constexpr size_t kMaxColumns = 2000;
+  void Add(const RoundAt& at, double voltage);
+  const std::vector<EnvelopeColumn>& Columns() const { return columns_; }
+  long long RoundsPerColumn() const { return per_column_; }
+
+ private:
+  std::vector<EnvelopeColumn> columns_;
+  long long per_column_ = 1;
+  long long points_ = 0;
+};
+
+struct Analysis {
+  int rounds = 0;
+  int refused_caches = 0;
+  // Every round ran on the virtual clock, never earlier than the one before.
+  bool on_clock = false;
+  std::optional<RoundAt> first_round, last_round;
+  std::optional<double> first_voltage, last_voltage;  // of the records sent
+  Envelope voltage;
+  std::vector<AlarmChange> alarm_changes;  // the first kMaxKeptChanges
+  long long changes_not_kept = 0;
+  std::map<std::string, AlarmStats> alarms;   // by id, every alarm checked
+  std::map<std::string, int> change_reports;  // signal -> reports
+  std::vector<DischargeReport> discharge_reports;
+  std::vector<std::string> errors;
+};
+
+inline constexpr size_t kMaxKeptChanges = 100000;
+
+// Takes the events one by one as they are logged, or the framework's calls
+// as they are made, keeping only what the summary and the plot need.
+class Analyser {
+ public:
+  void BeginRound(int round, std::time_t time, bool on_clock);
+  void EndRound() { round_.round = 0; }
+  void RecordSent(const AIKorvane_Data_t& record);
+  void AlarmChecked(const AlarmCall& call);
+  void ValueReported(const std::string& signal);
+  // A logged event of any kind.
+  void Add(const Json::Value& event);
+  Analysis Result() const;
+
+ private:
+  Analysis analysis_;
+  RoundAt round_;
+  std::optional<double> round_voltage_;
+  std::map<std::string, bool> raised_;  // alarm id -> condition last passed
+  bool any_round_ = false;
+};
+
+// "2026-01-05 00:00:00" in the local time zone.
+std::string LocalTimeText(std::time_t time);
+
+}  // namespace sim::cli
