@@ -482,6 +482,16 @@ TEST(SimCli, CheckSaysWhetherSettingsAndProfileAreAccepted) {
   EXPECT_THAT(run.out, HasSubstr("hostSetting.alarms.007001.level must be an integer"));
   ASSERT_EQ(Select(run.events, "InitSetting").size(), 1u);
   EXPECT_FALSE(Select(run.events, "InitSetting")[0]["result"].asBool());
+
+  // The scenario folder names the site as the replay takes it; what only a
+  // replay does, or a trace where a site is wanted, is a usage error.
+  run = Sim("--check " + Quote(unicom));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("settings accepted: " + unicom + "/settings.json"));
+  scratch.Write("t.trace", "5000\n");
+  for (const char* arguments : {"--check t.trace", "--check --plot p.svg", "--check --csv t.csv"}) {
+    EXPECT_EQ(Sim(arguments).status, 2) << arguments;
+  }
 }
 
 std::string LibraryOf(const void* symbol) {

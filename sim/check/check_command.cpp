@@ -14,9 +14,10 @@
 
 #include "sim/check/check_output.h"
 #include "sim/check/findings.h"
-#include "sim/replay/replay.h"
-#include "sim/host/session.h"
 #include "sim/framework/sim_framework.h"
+#include "sim/host/event_log.h"
+#include "sim/host/session.h"
+#include "sim/replay/replay.h"
 
 namespace sim::cli {
 namespace {
@@ -320,13 +321,37 @@ void AddCheckCommand(CLI::App& app, Action& action) {
   check->callback([&action, options] { action = [options] { return RunCheck(*options); }; });
 }
 
-int CheckOneSite(const fs::path& settings, const fs::path& workdir, const std::string& plugin,
-                 unsigned long long data_id, const std::shared_ptr<EventLog>& log,
-                 std::ostream& out) {
+int CheckOneSite(const OneSiteCheck& request) {
+  const fs::path start = fs::current_path();
+  UseUtcUnlessZoneSet();
+  fs::path settings = Absolute(request.settings, start);
+  fs::path workdir = Absolute(request.workdir, start);
+  fs::path scenario = Absolute(request.scenario, start);
+  if (!scenario.empty() && !fs::is_directory(scenario)) {
+    return Fail("--check takes a scenario folder, not the trace " + request.scenario, 2);
+  }
+  if (scenario.empty() && settings.empty()) scenario = ExamplesFolder() / "default";
+  if (settings.empty()) settings = scenario / "settings.json";
+  if (workdir.empty()) workdir = scenario.empty() ? start : scenario;
+  if (fs::is_directory(settings)) {
+    return Fail("--settings " + settings.string() + " is a folder, not a settings file", 2);
+  }
+  std::ofstream events_file;
+  const bool events_to_stdout = request.events == "-";
+  if (!request.events.empty() && !events_to_stdout) {
+    events_file.open(Absolute(request.events, start), std::ios::binary | std::ios::trunc);
+    if (!events_file) {
+      return Fail("cannot write the event log " + request.events + ": " + std::strerror(errno), 2);
+    }
+  }
+  std::ostream& out = events_to_stdout ? std::cerr : std::cout;
+  auto log = std::make_shared<EventLog>(events_to_stdout         ? &std::cout
+                                        : request.events.empty() ? nullptr
+                                                                 : &events_file);
   Host host;
-  const std::string error = LoadForInspection(host, plugin, fs::current_path());
+  const std::string error = LoadForInspection(host, request.plugin, start);
   if (!error.empty()) return Fail(error);
-  Checker checker(host, data_id, log);
+  Checker checker(host, request.data_id, log);
   const SiteReport report =
       checker.Check(settings.string(), settings, workdir, settings.string(), workdir.string());
   WriteText(report, false, Severity::kNote, out);

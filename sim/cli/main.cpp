@@ -11,8 +11,8 @@
 #include "sim/backtest/backtest_command.h"
 #include "sim/check/check_command.h"
 #include "sim/cli/commands.h"
-#include "sim/replay/replay_command.h"
 #include "sim/host/session.h"
+#include "sim/replay/replay_command.h"
 #include "sim/sitetests/sitetests_command.h"
 
 using namespace sim::cli;
@@ -29,8 +29,23 @@ int main(int argc, char** argv) {
   AddReplayOptions(app, options);
   app.set_help_all_flag("--help-all", "Print the help of every subcommand too and exit");
   app.set_version_flag("--version", std::string("aikorvane-sim ") + AIKORVANE_VERSION);
+  // `--check` is the older spelling of the check subcommand for one site,
+  // named as the replay names it.
+  bool check_one_site = false;
+  CLI::Option* check_flag = app.add_flag(
+      "--check", check_one_site,
+      "check the settings of one site (as the check command does, with text output) and say "
+      "whether the settings and profile are accepted");
+  for (const char* replay_only :
+       {"--csv", "--plot", "--repeat", "--device-log", "--summary-format"}) {
+    check_flag->excludes(app.get_option(replay_only));
+  }
   // Without a subcommand: replay a trace.
-  Action action = [&options] { return RunReplay(options); };
+  Action action = [&] {
+    if (!check_one_site) return RunReplay(options);
+    return CheckOneSite(OneSiteCheck{options.trace, options.settings, options.workdir,
+                                     options.plugin, options.data_id, options.events});
+  };
   AddCheckCommand(app, action);
   AddTestCommand(app, action);
   AddBacktestCommand(app, action);

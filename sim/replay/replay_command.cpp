@@ -10,13 +10,12 @@
 #include <memory>
 #include <optional>
 
-#include "sim/check/check_command.h"
-#include "sim/replay/csv_trace.h"
 #include "sim/host/device_output.h"
 #include "sim/host/event_log.h"
-#include "sim/report/plot.h"
-#include "sim/replay/replay.h"
 #include "sim/host/session.h"
+#include "sim/replay/csv_trace.h"
+#include "sim/replay/replay.h"
+#include "sim/report/plot.h"
 #include "sim/report/summary.h"
 
 namespace sim::cli {
@@ -71,7 +70,7 @@ std::optional<Inputs> ResolveInputs(const ReplayOptions& options, const fs::path
     error = "--settings " + in.settings.string() + " is a folder, not a settings file";
     return std::nullopt;
   }
-  if (in.trace.empty() && in.csv.empty() && !options.check) {
+  if (in.trace.empty() && in.csv.empty()) {
     error = "nothing to replay: give a TRACE file (or a scenario folder) with --settings";
     return std::nullopt;
   }
@@ -176,9 +175,6 @@ int RunReplay(const ReplayOptions& options) {
                              : options.events.empty() ? nullptr
                                                       : &files.events;
   auto log = std::make_shared<EventLog>(events_out);
-  if (options.check) {
-    return CheckOneSite(in->settings, in->workdir, options.plugin, options.data_id, log, human);
-  }
   Json::Value settings;
   int status = 0;
   unsigned long long device_lines = 0;
@@ -230,9 +226,6 @@ void AddReplayOptions(CLI::App& app, ReplayOptions& options) {
   app.add_option("--plot", options.plot,
                  "draw voltage (lowest and highest per column on long runs), thresholds, alarms "
                  "and reports as SVG");
-  app.add_flag("--check", options.check,
-               "check the settings of one site (as the check command does, with text output) "
-               "and say whether the settings and profile are accepted");
   app.add_flag("-v,--verbose", options.verbose,
                "show the device's own diagnostic lines on standard output (by default they are "
                "kept in memory and only counted)");

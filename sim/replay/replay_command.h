@@ -20,7 +20,6 @@ struct ReplayOptions {
   bool no_receiver = false;
   int repeat = 1;
   std::string plot;
-  bool check = false;
   std::string csv;
   int channel = 0;
   bool verbose = false;
