@@ -16,9 +16,8 @@
 #include <time.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,7 +25,6 @@
 #include "bench/bench_support.h"
 #include "bench/host_floor.h"
 #include "bench/scenarios.h"
-#include "sim/framework/sim_framework.h"
 
 namespace bench {
 namespace {
