@@ -1,148 +1,35 @@
-// The cost of one round through process(), by operating mode, beside two
+// The cost of one round through process(), by operating mode, beside three
 // floors: "floor/X", the same diagnostic lines written to the same stream with
-// nothing else, and "hostfloor/X", those lines plus the same framework calls
-// with the same arguments, prepared before the timed loop. The round reads as
-// a multiple of what its output and its host calls cost; what lies above the
-// host floor is the device's own work. Every benchmark also counts the calls
-// of heap allocations per iteration ("allocs"). "paired/X" times rounds and
-// host floors in alternating batches within one benchmark and reports their
-// ratio ("ratio"), which a machine whose speed drifts disturbs far less than
-// the ratio of two benchmarks run seconds apart.
+// nothing else; "hostfloor/X", those lines plus the same framework calls with
+// the same arguments, prepared before the timed loop; and "readfloor/X", the
+// host floor plus one look-up by name in the published values of every entry
+// the round's mode reads ([AI] key, [ALARM] data name, limit-table key). The
+// round reads as a multiple of what its output and its host calls cost; what
+// lies above the read floor is the device's own work beyond reading what it
+// must. Every benchmark also counts the calls of heap allocations per
+// iteration ("allocs"). "paired/X" times rounds, host floors and read floors
+// in alternating batches within one benchmark and reports the round's ratio to
+// each ("ratio", "read_ratio"), which a machine whose speed drifts disturbs far
+// less than the ratio of two benchmarks run seconds apart.
 
 #include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bench/alloc_count.h"
 #include "bench/bench_support.h"
+#include "bench/host_floor.h"
 #include "bench/scenarios.h"
-#include "sim/framework/sim_framework.h"
 
 namespace bench {
 namespace {
 
-// One framework call of a round with its argument values.
-struct HostCall {
-  enum Kind {
-    kSendSP,
-    kReset,
-    kReadAi,
-    kCheckThreshold,
-    kCheckThresholdBool,
-    kCheckAOReport,
-    kDoBatchCheckThreshold,
-    kSaveDeviceHistory
-  };
-  Kind kind;
-  int number = 0;  // record code, channel, flag word or level
-  bool flag = false;
-  unsigned short flags = 0;
-  float value = 0.0f;
-  std::string texts[4];
-  std::vector<unsigned char> bytes;
-};
-
-std::vector<unsigned char> Bytes(const std::string& hex) {
-  std::vector<unsigned char> bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
-// The framework calls one round makes, as the recording framework saw them.
-std::vector<HostCall> RecordCalls(AIKorvane& device, const std::function<void()>& round) {
-  auto sink = std::make_shared<sim::RecordingSink>();
-  sim::SetSink(device, sink);
-  round();
-  sim::SetSink(device, nullptr);
-  std::vector<HostCall> calls;
-  for (const Json::Value& event : sink->Events()) {
-    const std::string name = event["event"].asString();
-    HostCall call{};
-    if (name == "SendSP") {
-      call.kind = HostCall::kSendSP;
-      call.number = event["code"].asInt();
-      call.flag = event["flag"].asBool();
-      call.bytes = Bytes(event["bytes"].asString());
-    } else if (name == "Reset") {
-      call.kind = HostCall::kReset;
-    } else if (name == "ReadAi") {
-      call.kind = HostCall::kReadAi;
-      call.number = event["channel"].asInt();
-    } else if (name == "CheckThreshold") {
-      call.kind = HostCall::kCheckThreshold;
-      call.texts[0] = event["id"].asString();
-      call.texts[1] = event["name"].asString();
-      call.value = event["value"].asFloat();
-      call.number = event["flag"].asInt();
-    } else if (name == "CheckThresholdBool") {
-      call.kind = HostCall::kCheckThresholdBool;
-      call.number = event["level"].asInt();
-      for (Json::ArrayIndex i = 0; i < 4; ++i) call.texts[i] = event["texts"][i].asString();
-      call.flag = event["condition"].asBool();
-      call.flags = static_cast<unsigned short>(event["flags"].asUInt());
-    } else if (name == "CheckAOReport") {
-      call.kind = HostCall::kCheckAOReport;
-      call.texts[0] = event["signal"].asString();
-      call.value = event["value"].asFloat();
-    } else if (name == "DoBatchCheckThreshold") {
-      call.kind = HostCall::kDoBatchCheckThreshold;
-    } else if (name == "SaveDeviceHistory") {
-      call.kind = HostCall::kSaveDeviceHistory;
-      call.bytes = Bytes(event["bytes"].asString());
-    } else {
-      throw std::runtime_error("no replay for the framework call " + name);
-    }
-    calls.push_back(std::move(call));
-  }
-  return calls;
-}
-
-// Makes the calls again on the device, as a round makes them: the rule results
-// that CheckThresholdBool collects go to the batch check, and the list is
-// emptied at the end. The record stamp (get_ttime) is the host's too.
-void MakeCalls(AIKorvane& device, const std::vector<HostCall>& calls) {
-  benchmark::DoNotOptimize(get_ttime(device.update_time_));
-  for (const HostCall& call : calls) {
-    switch (call.kind) {
-      case HostCall::kSendSP:
-        device.SendSP(call.number, call.bytes.data(), call.bytes.size(), call.flag);
-        break;
-      case HostCall::kReset:
-        device.Reset();
-        break;
-      case HostCall::kReadAi:
-        benchmark::DoNotOptimize(device.ReadAi(call.number));
-        break;
-      case HostCall::kCheckThreshold:
-        device.CheckThreshold(call.texts[0], call.texts[1], call.value, call.number);
-        break;
-      case HostCall::kCheckThresholdBool:
-        device.CheckThresholdBool(call.number, call.texts[0], call.texts[1], call.texts[2],
-                                  call.texts[3], call.flag, call.flags);
-        break;
-      case HostCall::kCheckAOReport:
-        device.OSKVDevice::CheckAOReport(call.texts[0], call.value);
-        break;
-      case HostCall::kDoBatchCheckThreshold:
-        device.DoBatchCheckThreshold(device.rule_values_);
-        break;
-      case HostCall::kSaveDeviceHistory:
-        device.SaveDeviceHistory(call.bytes.data(), call.bytes.size());
-        break;
-    }
-  }
-  device.rule_values_.clear();
-}
-
-enum class Floor { kNone, kLines, kHost, kPaired };
+enum class Floor { kNone, kLines, kHost, kReads, kPaired };
 
 // CPU time of the calling thread in nanoseconds.
 double ThreadNs() {
@@ -151,9 +38,9 @@ double ThreadNs() {
   return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-// Rounds and host floors in alternating batches of this many: on a machine
-// whose speed drifts (a shared virtual machine) both see the same speed, so
-// their ratio holds steadier than that of two separate benchmarks.
+// Rounds and floors in alternating batches of this many: on a machine whose
+// speed drifts (a shared virtual machine) all see the same speed, so their
+// ratios hold steadier than those of separate benchmarks.
 constexpr int kPairBatch = 32;
 
 // Brings the device to its steady state (first reports sent, limit flags
@@ -176,50 +63,87 @@ bool SteadyLines(benchmark::State& state, const std::function<void()>& round,
   return true;
 }
 
+// What the floors of one steady round repeat: its lines, its framework calls
+// and the names its mode looks up in the published values.
+struct RoundWork {
+  AIKorvane& device;
+  std::vector<std::string> lines;
+  std::vector<HostCall> calls;
+  std::vector<std::string> names;
+
+  void Host() const {
+    WriteLines(lines);
+    MakeCalls(device, calls);
+  }
+  void HostAndReads() const {
+    Host();
+    ReadMembers(device.value_, names);
+  }
+};
+
+// Rounds, host floors and read floors in alternating batches.
+void MeasurePaired(benchmark::State& state, const RoundWork& work,
+                   const std::function<void()>& round) {
+  double round_ns = 0.0;
+  double host_ns = 0.0;
+  double read_ns = 0.0;
+  for (auto _ : state) {
+    const double began = ThreadNs();
+    for (int i = 0; i < kPairBatch; ++i) {
+      NextSecond();
+      round();
+    }
+    const double rounds_done = ThreadNs();
+    for (int i = 0; i < kPairBatch; ++i) work.Host();
+    const double hosts_done = ThreadNs();
+    for (int i = 0; i < kPairBatch; ++i) work.HostAndReads();
+    round_ns += rounds_done - began;
+    host_ns += hosts_done - rounds_done;
+    read_ns += ThreadNs() - hosts_done;
+  }
+  const double rounds = static_cast<double>(state.iterations()) * kPairBatch;
+  state.counters["round_ns"] = round_ns / std::max(1.0, rounds);
+  state.counters["host_ns"] = host_ns / std::max(1.0, rounds);
+  state.counters["read_ns"] = read_ns / std::max(1.0, rounds);
+  state.counters["ratio"] = host_ns > 0.0 ? round_ns / host_ns : 0.0;
+  state.counters["read_ratio"] = read_ns > 0.0 ? round_ns / read_ns : 0.0;
+}
+
 void Measure(benchmark::State& state, AIKorvane& device, const std::function<void()>& round,
              Floor floor) {
-  std::vector<std::string> lines;
-  if (!SteadyLines(state, round, lines)) return;
+  RoundWork work{device, {}, {}, {}};
+  if (!SteadyLines(state, round, work.lines)) return;
   NextSecond();
-  const std::vector<HostCall> calls = RecordCalls(device, round);
+  work.calls = RecordCalls(device, round);
+  work.names = ReadNames(device);
+  // A name that misses would time a failed search, cheaper than the hit the
+  // round makes.
+  for (const std::string& name : work.names) {
+    if (device.value_.find(name.data(), name.data() + name.size()) == nullptr) {
+      state.SkipWithError(("the published values have no member " + name).c_str());
+      return;
+    }
+  }
+  if (floor == Floor::kPaired) {
+    MeasurePaired(state, work, round);
+    return;
+  }
   const uint64_t allocations = Allocations();
   if (floor == Floor::kLines) {
-    for (auto _ : state) WriteLines(lines);
+    for (auto _ : state) WriteLines(work.lines);
   } else if (floor == Floor::kHost) {
-    for (auto _ : state) {
-      WriteLines(lines);
-      MakeCalls(device, calls);
-    }
-  } else if (floor == Floor::kPaired) {
-    double round_ns = 0.0;
-    double host_ns = 0.0;
-    for (auto _ : state) {
-      const double began = ThreadNs();
-      for (int i = 0; i < kPairBatch; ++i) {
-        NextSecond();
-        round();
-      }
-      const double middle = ThreadNs();
-      for (int i = 0; i < kPairBatch; ++i) {
-        WriteLines(lines);
-        MakeCalls(device, calls);
-      }
-      round_ns += middle - began;
-      host_ns += ThreadNs() - middle;
-    }
-    const double rounds = static_cast<double>(state.iterations()) * kPairBatch;
-    state.counters["round_ns"] = round_ns / std::max(1.0, rounds);
-    state.counters["host_ns"] = host_ns / std::max(1.0, rounds);
-    state.counters["ratio"] = host_ns > 0.0 ? round_ns / host_ns : 0.0;
-    return;
+    for (auto _ : state) work.Host();
+  } else if (floor == Floor::kReads) {
+    for (auto _ : state) work.HostAndReads();
   } else {
     for (auto _ : state) {
       NextSecond();
       round();
     }
   }
-  state.counters["lines"] = static_cast<double>(lines.size());
-  state.counters["calls"] = static_cast<double>(calls.size());
+  state.counters["lines"] = static_cast<double>(work.lines.size());
+  state.counters["calls"] = static_cast<double>(work.calls.size());
+  state.counters["reads"] = static_cast<double>(work.names.size());
   state.counters["allocs"] =
       static_cast<double>(Allocations() - allocations) /
       static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
@@ -313,6 +237,8 @@ void RegisterRoundBenchmarks() {
                                  Floor::kLines);
     benchmark::RegisterBenchmark(("hostfloor/" + name).c_str(), ProcessRound, mode, count,
                                  Floor::kHost);
+    benchmark::RegisterBenchmark(("readfloor/" + name).c_str(), ProcessRound, mode, count,
+                                 Floor::kReads);
     benchmark::RegisterBenchmark(("paired/" + name).c_str(), ProcessRound, mode, count,
                                  Floor::kPaired);
   }
@@ -334,6 +260,7 @@ void RegisterRoundBenchmarks() {
   benchmark::RegisterBenchmark("round/load_from_cache", CacheRound, Floor::kNone);
   benchmark::RegisterBenchmark("floor/load_from_cache", CacheRound, Floor::kLines);
   benchmark::RegisterBenchmark("hostfloor/load_from_cache", CacheRound, Floor::kHost);
+  benchmark::RegisterBenchmark("readfloor/load_from_cache", CacheRound, Floor::kReads);
   benchmark::RegisterBenchmark("paired/load_from_cache", CacheRound, Floor::kPaired);
   benchmark::RegisterBenchmark("gen_json_data/new_second", GenJsonDataAlone, false);
   benchmark::RegisterBenchmark("gen_json_data/same_second", GenJsonDataAlone, true);

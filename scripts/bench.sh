@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release) and runs them: each round's time beside its
-# floor (its own diagnostic lines written with nothing else) and its host floor
-# (those lines plus the same framework calls), their ratios and the heap
-# allocations per round, then how settings reading grows with its size, then a
+# floor (its own diagnostic lines written with nothing else), its host floor
+# (those lines plus the same framework calls) and its read floor (the host floor
+# plus one look-up by name in the published values of each entry the round's
+# mode reads), their ratios and the heap allocations per round, then how
+# settings reading grows with its size, then a
 # host driving 64 devices from one and from two threads (AIKORVANE_FLEET_SECONDS
 # virtual seconds per run, 300 by default; 0 skips it), the one- and two-thread
 # runs alternating three times, then the backtest on one thread and on two

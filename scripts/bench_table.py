@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Prints the benchmark results of aikorvane_bench (its JSON output) as tables.
 
-Rounds: each "round/X" beside its two floors, "floor/X" (the same diagnostic
-lines written with nothing else) and "hostfloor/X" (those lines plus the same
-framework calls with the same arguments), the ratio round/hostfloor (the goal
-is 1.5 or less) and the heap allocations per round, all from the same run.
-"paired" is the same ratio from "paired/X", which times rounds and host floors
-in alternating batches: on a machine whose speed drifts it holds steadier than
-the ratio of two benchmarks run seconds apart.
+Rounds: each "round/X" beside its three floors, "floor/X" (the same diagnostic
+lines written with nothing else), "hostfloor/X" (those lines plus the same
+framework calls with the same arguments) and "readfloor/X" (the host floor plus
+one look-up by name in the published values of every entry the round's mode
+reads), the ratios round/hostfloor (the goal is 1.5 or less) and
+round/readfloor, and the heap allocations per round, all from the same run.
+"paired" and "paired/read" are the same two ratios from "paired/X", which times
+rounds, host floors and read floors in alternating batches: on a machine whose
+speed drifts they hold steadier than the ratio of two benchmarks run seconds
+apart.
 Settings reading: time per size, time per item, the exponent of growth between
 the two largest sizes (1 is linear, 2 quadratic) and the library's fit.
 
@@ -30,6 +33,7 @@ def load(path):
     times = {}  # run name -> cpu time in ns
     allocs = {}  # run name -> heap allocations per iteration
     paired = {}  # case -> ratio of round to host floor timed in alternation
+    paired_read = {}  # case -> ratio of round to read floor timed in alternation
     fits = {}  # family -> (big_o, coefficient in ns, rms)
     for entry in data["benchmarks"]:
         if entry.get("error_occurred"):
@@ -48,10 +52,12 @@ def load(path):
                 allocs[name] = entry["allocs"]
             if name.startswith("paired/") and "ratio" in entry:
                 paired[name[len("paired/"):]] = entry["ratio"]
+            if name.startswith("paired/") and "read_ratio" in entry:
+                paired_read[name[len("paired/"):]] = entry["read_ratio"]
         elif kind is None and name not in times:
             # Repetitions without aggregates: keep the first until a median shows up.
             times[name] = entry["cpu_time"] * UNIT_NS[entry["time_unit"]]
-    return data.get("context", {}), times, allocs, fits, paired
+    return data.get("context", {}), times, allocs, fits, paired, paired_read
 
 
 def human(ns):
@@ -65,27 +71,31 @@ def human(ns):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    context, times, allocs, fits, paired = load(sys.argv[1])
+    context, times, allocs, fits, paired, paired_read = load(sys.argv[1])
     print(f"\nRun on {context.get('num_cpus', '?')} CPUs, {context.get('date', '')}; "
           "CPU time, median of repetitions\n")
 
-    print(f"{'round':<18}{'round':>11}{'floor':>11}{'hostfloor':>11}{'round/host':>12}"
-          f"{'paired':>8}{'round/floor':>13}{'allocs':>9}{'host allocs':>13}")
-    print("-" * 106)
+    print(f"{'round':<18}{'round':>11}{'floor':>11}{'hostfloor':>11}{'readfloor':>11}"
+          f"{'round/host':>12}{'paired':>8}{'round/read':>12}{'paired/read':>13}"
+          f"{'round/floor':>13}{'allocs':>9}{'host allocs':>13}")
+    print("-" * 142)
     for name, ns in times.items():
         if not name.startswith("round/"):
             continue
         case = name[len("round/"):]
         floor = times.get("floor/" + case)
         host = times.get("hostfloor/" + case)
+        read = times.get("readfloor/" + case)
         column = lambda value: human(value) if value else "-"
         ratio = lambda base: f"{ns / base:.2f}" if base else "-"
         count = lambda key: f"{allocs[key]:.1f}" if key in allocs else "-"
-        pair = f"{paired[case]:.2f}" if case in paired else "-"
-        print(f"{case:<18}{human(ns):>11}{column(floor):>11}{column(host):>11}{ratio(host):>12}"
-              f"{pair:>8}{ratio(floor):>13}{count(name):>9}{count('hostfloor/' + case):>13}")
+        pair = lambda ratios: f"{ratios[case]:.2f}" if case in ratios else "-"
+        print(f"{case:<18}{human(ns):>11}{column(floor):>11}{column(host):>11}"
+              f"{column(read):>11}{ratio(host):>12}{pair(paired):>8}{ratio(read):>12}"
+              f"{pair(paired_read):>13}{ratio(floor):>13}{count(name):>9}"
+              f"{count('hostfloor/' + case):>13}")
     others = [name for name in times
-              if not re.match(r"(round|floor|hostfloor|paired|init_setting)/", name)]
+              if not re.match(r"(round|floor|hostfloor|readfloor|paired|init_setting)/", name)]
     if others:
         print()
         print(f"{'on its own':<28}{'time':>14}")
