@@ -349,6 +349,48 @@ TEST(Check, FindingsSayWhatTheDeviceDoes) {
   }
 }
 
+// A folder without settings of its own whose folders hold them is a fleet:
+// each site below it is checked as if named, and only one level down.
+TEST(Check, FolderOfSitesIsCheckedSiteBySite) {
+  ScratchDir scratch;
+  scratch.Write("fleet/b/settings.json",
+                ReadFile((kFixtures / "discharge-end-below-start/settings.json").string()));
+  scratch.Write("fleet/a/settings.json", ReadFile((kFixtures / "clean/settings.json").string()));
+  scratch.Write("fleet/a/ini/telecom/aikorvane.ini",
+                ReadFile((kFixtures / "clean/ini/telecom/aikorvane.ini").string()));
+  scratch.Write("fleet/notes/README.md", "no site\n");
+  scratch.Write("fleet/region/x/settings.json", "{}");
+  scratch.Write("fleet/list.json", "{}");
+  fs::create_directories("fleet/c");
+  fs::create_symlink("settings.json", "fleet/c/settings.json");  // unreadable, still a site
+  fs::create_directories("empty");
+
+  SimRun run = Sim("check --format json fleet/ empty");
+  EXPECT_EQ(run.status, 1) << run.err;
+  Json::Value document = ParseJson(run.out);
+  std::string seen;
+  for (const Json::Value& site : document["sites"]) {
+    seen += site["site"].asString() + (site["accepted"].asBool() ? "" : " refused");
+    for (const Json::Value& finding : site["findings"]) {
+      seen += " " + finding["code"].asString() + "@" + finding["file"].asString();
+    }
+    seen += "; ";
+  }
+  EXPECT_EQ(seen,
+            "fleet/a; "
+            "fleet/b discharge-end-below-start@fleet/b/settings.json profile-missing@; "
+            "fleet/c refused settings-unreadable@fleet/c/settings.json; "
+            "empty refused settings-unreadable@empty/settings.json; ");
+  EXPECT_EQ(document["summary"]["sites"].asInt(), 4);
+
+  // The README's own example, and the bundled fleet alone.
+  run = Sim("check --strict '" AIKORVANE_EXAMPLES "'/*/");
+  EXPECT_EQ(run.status, 0) << run.out;
+  run = Sim("check --strict '" AIKORVANE_EXAMPLES "/fleet/'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("3 sites: 3 clean, 0 with warnings, 0 refused\n"));
+}
+
 TEST(Check, PluginOfAnotherBuildIsRefusedForInspection) {
   ScratchDir scratch;
   // The same plug-in with its layout record changed, as another build's would be.
