@@ -236,6 +236,13 @@ TEST(Check, ExitStatusTextOutputAndSyntaxPlace) {
     }
   }
 
+  // A .yaml where the mode takes nothing from a profile loses nothing: a note,
+  // which --strict lets pass.
+  run = Sim("check --strict " + Site("profile-yaml-not-read.mode-5"));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_THAT(run.out, HasSubstr(": note profile-yaml-not-read "));
+  EXPECT_EQ(Sim("check --strict " + Site("profile-yaml-not-read")).status, 1);
+
   // A plain file with --workdir finds its profiles there.
   run = Sim("check --workdir " + Site("ai-id-too-short") + " " +
             Site("ai-id-too-short/settings.json"));
