@@ -1,12 +1,14 @@
 // aikorvane-sim check, run as a user would: every finding code has a fixture
-// site under fixtures/check/<code>/ that must yield it, the documentation
-// lists exactly these codes, and the exit status follows the sites.
+// site under fixtures/check/<code>/ that must yield it and a near miss under
+// fixtures/check/<code>.near-miss/ that must not, the documentation lists
+// exactly these codes, and the exit status follows the sites.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <json/writer.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/sim_run.h"
 #include "support/test_support.h"
@@ -34,6 +37,24 @@ using testing_support::SimRun;
 SimRun Sim(const std::string& arguments) { return testing_support::RunSim(arguments); }
 
 std::string Site(const std::string& code) { return "'" + (kFixtures / code).string() + "'"; }
+
+// "<code>.near-miss" and "<code>.near-miss.<variant>" hold settings just on
+// the safe side of the code's rule.
+bool NearMiss(const std::string& fixture) {
+  const auto dot = fixture.find('.');
+  return dot != std::string::npos && fixture.compare(dot, 10, ".near-miss") == 0 &&
+         (fixture.size() == dot + 10 || fixture[dot + 10] == '.');
+}
+
+std::vector<std::string> ListedCodes() {
+  const SimRun run = Sim("check --list-codes");
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> codes;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);)
+    codes.push_back(line.substr(0, line.find(' ')));
+  return codes;
+}
 
 // Code -> severity column of the table of codes in docs/configuration.md;
 // each row opens with the anchor that --list-codes names.
@@ -81,6 +102,7 @@ TEST(Check, EveryFixtureYieldsItsCodeWithTheDocumentedSeverity) {
   std::string sites;
   std::set<std::string> fixtures;
   for (const auto& entry : fs::directory_iterator(kFixtures)) {
+    if (NearMiss(entry.path().filename().string())) continue;
     fixtures.insert(entry.path().filename().string());
     sites += " " + Site(entry.path().filename().string());
   }
@@ -115,6 +137,42 @@ TEST(Check, EveryFixtureYieldsItsCodeWithTheDocumentedSeverity) {
   }
   EXPECT_EQ(document["summary"]["sites"].asInt(), static_cast<int>(fixtures.size()));
   EXPECT_EQ(document["summary"]["refused"].asInt(), refused);
+}
+
+// A false positive would go unseen beside the fixtures that raise a code:
+// each code's near miss must not raise it, and, being sound settings, no
+// other warning either (notes may say what the site leaves out).
+TEST(Check, NearMissesRaiseNotTheirCode) {
+  ScratchDir scratch;
+  const std::vector<std::string> codes = ListedCodes();
+  ASSERT_GE(codes.size(), 31u);
+  std::set<std::string> without(codes.begin(), codes.end());
+  std::string sites;
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator(kFixtures)) {
+    const std::string fixture = entry.path().filename().string();
+    if (!NearMiss(fixture)) continue;
+    const std::string code = fixture.substr(0, fixture.find('.'));
+    EXPECT_TRUE(std::count(codes.begin(), codes.end(), code)) << fixture << ": no such code";
+    without.erase(code);
+    sites += " " + Site(fixture);
+    ++count;
+  }
+  EXPECT_TRUE(without.empty()) << "codes without a near miss: " << testing::PrintToString(without);
+
+  const SimRun run = Sim("check --format json" + sites);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  const Json::Value document = ParseJson(run.out);
+  ASSERT_EQ(static_cast<int>(document["sites"].size()), count);
+  for (const Json::Value& site : document["sites"]) {
+    const std::string fixture = fs::path(site["site"].asString()).filename().string();
+    const std::string code = fixture.substr(0, fixture.find('.'));
+    EXPECT_TRUE(site["accepted"].asBool()) << site;
+    for (const Json::Value& finding : site["findings"]) {
+      EXPECT_NE(finding["code"].asString(), code) << fixture << ": " << finding;
+      EXPECT_EQ(finding["severity"].asString(), "note") << fixture << ": " << finding;
+    }
+  }
 }
 
 TEST(Check, EveryDocumentedCodeHasAFixture) {
@@ -177,6 +235,13 @@ TEST(Check, ExitStatusTextOutputAndSyntaxPlace) {
       EXPECT_LE(line.size(), 100u) << line;
     }
   }
+
+  // A .yaml where the mode takes nothing from a profile loses nothing: a note,
+  // which --strict lets pass.
+  run = Sim("check --strict " + Site("profile-yaml-not-read.mode-5"));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_THAT(run.out, HasSubstr(": note profile-yaml-not-read "));
+  EXPECT_EQ(Sim("check --strict " + Site("profile-yaml-not-read")).status, 1);
 
   // A plain file with --workdir finds its profiles there.
   run = Sim("check --workdir " + Site("ai-id-too-short") + " " +
@@ -291,6 +356,48 @@ TEST(Check, FindingsSayWhatTheDeviceDoes) {
   }
 }
 
+// A folder without settings of its own whose folders hold them is a fleet:
+// each site below it is checked as if named, and only one level down.
+TEST(Check, FolderOfSitesIsCheckedSiteBySite) {
+  ScratchDir scratch;
+  scratch.Write("fleet/b/settings.json",
+                ReadFile((kFixtures / "discharge-end-below-start/settings.json").string()));
+  scratch.Write("fleet/a/settings.json", ReadFile((kFixtures / "clean/settings.json").string()));
+  scratch.Write("fleet/a/ini/telecom/aikorvane.ini",
+                ReadFile((kFixtures / "clean/ini/telecom/aikorvane.ini").string()));
+  scratch.Write("fleet/notes/README.md", "no site\n");
+  scratch.Write("fleet/region/x/settings.json", "{}");
+  scratch.Write("fleet/list.json", "{}");
+  fs::create_directories("fleet/c");
+  fs::create_symlink("settings.json", "fleet/c/settings.json");  // unreadable, still a site
+  fs::create_directories("empty");
+
+  SimRun run = Sim("check --format json fleet/ empty");
+  EXPECT_EQ(run.status, 1) << run.err;
+  Json::Value document = ParseJson(run.out);
+  std::string seen;
+  for (const Json::Value& site : document["sites"]) {
+    seen += site["site"].asString() + (site["accepted"].asBool() ? "" : " refused");
+    for (const Json::Value& finding : site["findings"]) {
+      seen += " " + finding["code"].asString() + "@" + finding["file"].asString();
+    }
+    seen += "; ";
+  }
+  EXPECT_EQ(seen,
+            "fleet/a; "
+            "fleet/b discharge-end-below-start@fleet/b/settings.json profile-missing@; "
+            "fleet/c refused settings-unreadable@fleet/c/settings.json; "
+            "empty refused settings-unreadable@empty/settings.json; ");
+  EXPECT_EQ(document["summary"]["sites"].asInt(), 4);
+
+  // The README's own example, and the bundled fleet alone.
+  run = Sim("check --strict '" AIKORVANE_EXAMPLES "'/*/");
+  EXPECT_EQ(run.status, 0) << run.out;
+  run = Sim("check --strict '" AIKORVANE_EXAMPLES "/fleet/'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("3 sites: 3 clean, 0 with warnings, 0 refused\n"));
+}
+
 TEST(Check, PluginOfAnotherBuildIsRefusedForInspection) {
   ScratchDir scratch;
   // The same plug-in with its layout record changed, as another build's would be.
@@ -310,8 +417,8 @@ TEST(Check, PluginOfAnotherBuildIsRefusedForInspection) {
   EXPECT_TRUE(run.out.empty());
   // A replay does not need the device's state: it goes on and says what its
   // event log leaves out.
-  run = Sim("--plugin other.so --no-receiver --events events.jsonl '" AIKORVANE_EXAMPLES
-            "/unicom'");
+  run =
+      Sim("--plugin other.so --no-receiver --events events.jsonl '" AIKORVANE_EXAMPLES "/unicom'");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr("its published values are not shown"));
 }

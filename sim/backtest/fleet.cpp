@@ -56,6 +56,24 @@ bool SiteFolders(const std::vector<std::string>& given, const fs::path& base,
   return true;
 }
 
+std::vector<SiteFolder> SitesBelow(const fs::path& fleet) {
+  std::vector<SiteFolder> sites;
+  std::error_code failure;
+  for (fs::directory_iterator it(fleet, failure), end; !failure && it != end;
+       it.increment(failure)) {
+    std::error_code ignored;
+    if (!it->is_directory(ignored)) continue;
+    // A settings.json that cannot be read still marks a site: the site
+    // then says why, rather than vanishing from the fleet.
+    const fs::file_status settings = fs::symlink_status(it->path() / "settings.json", ignored);
+    if (!fs::exists(settings)) continue;
+    sites.push_back({it->path().filename().string(), it->path()});
+  }
+  std::sort(sites.begin(), sites.end(),
+            [](const SiteFolder& a, const SiteFolder& b) { return a.name < b.name; });
+  return sites;
+}
+
 std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shard& shard) {
   std::vector<SiteFolder> share;
   for (size_t i = static_cast<size_t>(shard.index - 1); i < sites.size();

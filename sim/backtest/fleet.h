@@ -33,6 +33,12 @@ struct SiteFolder {
 bool SiteFolders(const std::vector<std::string>& given, const fs::path& base,
                  std::vector<SiteFolder>& sites, std::string& error);
 
+// A folder of sites (a fleet): the folders directly below it that hold a
+// settings.json, sorted by name; empty when there are none or it cannot be
+// read. Nothing deeper is searched, so a site's own ini/ and history/ never
+// count as sites.
+std::vector<SiteFolder> SitesBelow(const fs::path& fleet);
+
 // This shard's fixed share of the sorted sites: every count-th, from the index-th.
 std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shard& shard);
 

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sim/backtest/fleet.h"
 #include "sim/check/check_output.h"
 #include "sim/check/findings.h"
 #include "sim/framework/sim_framework.h"
@@ -200,6 +201,32 @@ std::string Folder(std::string name) {
   return name;
 }
 
+// The sites as named on the command line, with each folder of sites (no
+// settings.json of its own, site folders below) replaced by its sites. Any
+// other folder stays as given, so a site folder missing its settings is
+// still said as such.
+std::vector<std::string> SitesOf(const std::vector<std::string>& given, const fs::path& start) {
+  std::vector<std::string> sites;
+  for (const std::string& name : given) {
+    const fs::path path = Absolute(name, start);
+    std::error_code failure;
+    std::vector<SiteFolder> below;
+    if (fs::is_directory(path, failure) &&
+        !fs::exists(fs::symlink_status(path / "settings.json", failure))) {
+      below = SitesBelow(path);
+    }
+    if (below.empty()) {
+      sites.push_back(name);
+      continue;
+    }
+    const std::string folder = Folder(name);
+    for (const SiteFolder& site : below) {
+      sites.push_back((folder == "/" ? "" : folder) + "/" + site.name);
+    }
+  }
+  return sites;
+}
+
 int RunCheck(const CheckOptions& options) {
   if (options.list_codes) {
     WriteCodes(std::cout);
@@ -226,7 +253,8 @@ int RunCheck(const CheckOptions& options) {
   int warnings = 0;
   int refused = 0;
   bool strict_failure = false;
-  for (const std::string& name : options.sites) {
+  const std::vector<std::string> names = SitesOf(options.sites, start);
+  for (const std::string& name : names) {
     fs::path path = Absolute(name, start);
     if (!path.has_filename()) path = path.parent_path();
     SiteReport report;
@@ -255,7 +283,7 @@ int RunCheck(const CheckOptions& options) {
       WriteText(report, options.verbose, least, std::cout);
     }
   }
-  const int count = static_cast<int>(options.sites.size());
+  const int count = static_cast<int>(names.size());
   if (json) {
     Json::Value document(Json::objectValue);
     document["sites"] = std::move(sites);
@@ -291,8 +319,9 @@ void AddCheckCommand(CLI::App& app, Action& action) {
       "(with --strict also when one has a warning), 2 for usage errors or an unusable "
       "plug-in.");
   check->add_option("SITE", options->sites,
-                    "a settings JSON file, or a folder holding settings.json (that folder is "
-                    "then the site's working directory, where its ini/ profiles are found)");
+                    "a settings JSON file, a folder holding settings.json (that folder is then "
+                    "the site's working directory, where its ini/ profiles are found), or a "
+                    "folder of such site folders, each checked as a site");
   check->add_option("--workdir", options->workdir,
                     "working directory of the sites given as files; profiles are found under "
                     "DIR/ini/ (default: the file's folder)");

@@ -111,9 +111,11 @@ std::string ReadChannels(const Json::Value& channels, std::map<int, float>& read
   if (!channels.isObject()) return "hostSetting.channels must be an object";
   for (auto it = channels.begin(); it != channels.end(); ++it) {
     const std::string name = it.name();
-    char* end = nullptr;
-    const long channel = std::strtol(name.c_str(), &end, 10);
-    if (name.empty() || *end != '\0') return "hostSetting.channels key " + name + " is no channel";
+    // Digits alone: strtol would also take " 3", "+3" and numbers past int.
+    const bool digits = !name.empty() && name.size() <= 9 &&
+                        name.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits) return "hostSetting.channels key " + name + " is no channel";
+    const long channel = std::strtol(name.c_str(), nullptr, 10);
     float reading = 0;
     std::string error = Number(*it, "hostSetting.channels." + name, reading);
     if (!error.empty()) return error;
@@ -128,7 +130,8 @@ std::string ReadAlarms(const Json::Value& alarms, OSKVDevice& device) {
     const std::string path = "hostSetting.alarms." + it.name();
     if (!it->isObject()) return path + " must be an object";
     const Json::Value& level = (*it)["level"];
-    if (!level.isIntegral()) return path + ".level must be an integer";
+    // isIntegral also takes integers past int, which asInt would throw on.
+    if (!level.isInt()) return path + ".level must be an integer";
     float value = 0;
     std::string error = Number((*it)["value"], path + ".value", value);
     if (!error.empty()) return error;
@@ -162,10 +165,11 @@ std::string ReadAoReports(const Json::Value& reports, OSKVDevice& device) {
     }
     if (it->isMember("lastReportTime")) {
       const Json::Value& last = (*it)["lastReportTime"];
-      if (!last.isIntegral() || last.asInt64() < 0 || last.asInt64() > 0xFFFFFFFFLL) {
+      // isUInt, not asInt64: past int64 the conversion would throw.
+      if (!last.isUInt()) {
         return path + ".lastReportTime must be a count of seconds (0 to 4294967295)";
       }
-      setting.last_report_time = static_cast<uint32_t>(last.asInt64());
+      setting.last_report_time = static_cast<uint32_t>(last.asUInt());
     }
     if (it->isMember("lastReportValue")) {
       std::string error =

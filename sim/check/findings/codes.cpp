@@ -46,7 +46,7 @@ constexpr Code kCodes[kCodeCount] = {
      "a measuring range whose max is not above its min", "code-range-empty"},
     {CodeId::kProfileMissing, "profile-missing", kWarning, kNote,
      "no threshold profile where the device searches", "code-profile-missing"},
-    {CodeId::kProfileYamlNotRead, "profile-yaml-not-read", kWarning, kWarning,
+    {CodeId::kProfileYamlNotRead, "profile-yaml-not-read", kWarning, kNote,
      "a .yaml profile: chosen, and nothing loaded from it", "code-profile-yaml-not-read"},
     {CodeId::kProfileEmptySection, "profile-empty-section", kError, kWarning,
      "a profile section without entries, which the INI reader drops", "code-profile-empty-section"},

@@ -110,7 +110,8 @@ Finding SettingsFileFinding(const std::string& file, const std::string& reader_e
             Severity::kError,
             file,
             "cannot read the settings: " + reader_error +
-                "; give a settings file, or a folder holding settings.json",
+                "; give a settings file, a folder holding settings.json, or a folder of "
+                "such site folders",
             file,
             0,
             0};

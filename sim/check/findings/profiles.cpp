@@ -50,7 +50,14 @@ void Profile(Context& c) {
   if (::access((c.site.workdir / ini).c_str(), F_OK) == 0) {
     message += ", and " + ini + " beside it is never read";
   }
-  c.AddInProfile(CodeId::kProfileYamlNotRead, Severity::kWarning, 0, c.profile,
+  // As with a missing profile: only modes 1 and 3 take anything from it.
+  const bool needed = c.s.b_mode == 1 || c.s.b_mode == 3;
+  if (!needed) {
+    message += "; operating mode " + std::to_string(c.s.b_mode) +
+               " takes nothing from a profile, so nothing is lost";
+  }
+  c.AddInProfile(CodeId::kProfileYamlNotRead, needed ? Severity::kWarning : Severity::kNote, 0,
+                 c.profile,
                  message + "; write the profile in INI form as a .ini file and remove the .yaml");
 }
 
