@@ -122,6 +122,13 @@ constexpr const char* KeyOf(float ChannelSettings::*member) {
   return nullptr;
 }
 
+constexpr const char* KeyOf(int ChannelSettings::*member) {
+  for (const ChannelKey& key : kChannelKeys) {
+    if (key.integer == member) return key.name;
+  }
+  return nullptr;
+}
+
 // The member of a key as a number (a flag as 1 or 0).
 constexpr double MemberValue(const ChannelSettings& settings, const ChannelKey& key) {
   if (key.flag != nullptr) return settings.*key.flag ? 1 : 0;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "config/device_contract.h"
 #include "config/setting_keys.h"
 #include "plugin/alarm_rows.h"
 #include "sim/check/findings/families.h"
@@ -149,8 +150,9 @@ void Range(Context& c) {
   } else {
     c.AddAs(CodeId::kRangeEmpty, Severity::kNote, AppPointer(&Settings::max_),
             range + ": in conversion mode " + std::to_string(ch.ai_mode_) +
-                " channel readings do not use the range, but every raw sample (20000 or less) " +
-                effect + "; set the range if the host hands raw samples");
+                " channel readings do not use the range, but every raw sample (" +
+                std::to_string(aikorvane::kChannelSampleBase) + " or less) " + effect +
+                "; set the range if the host hands raw samples");
   }
 }
 
