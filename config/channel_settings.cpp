@@ -22,20 +22,10 @@ bool TextOf(const Json::Value& app, const char* key, std::string& text) {
   return true;
 }
 
-void ReadInt(const Json::Value& app, const char* key, int& member) {
-  std::string text;
-  if (TextOf(app, key, text)) member = std::atoi(text.c_str());
-}
-
 // Text that does not start with a number leaves the member unchanged.
 void ParseFloat(const std::string& text, float& member) {
   float parsed;
   if (std::sscanf(text.c_str(), "%f", &parsed) == 1) member = parsed;
-}
-
-void ReadFloat(const Json::Value& app, const char* key, float& member) {
-  std::string text;
-  if (TextOf(app, key, text)) ParseFloat(text, member);
 }
 
 bool Qualifies(float coordinate) {
@@ -61,44 +51,42 @@ void ComputeSegment(int number, float xa, float ya, float xb, float yb, float& s
 
 namespace aikorvane::config {
 
-void ReadChannelSettings(const Json::Value& settings, const ChannelSettings& channel) {
+void ReadChannelSettings(const Json::Value& settings, ChannelSettings& channel) {
   const Json::Value& app = SettingsMember(settings, kAppSetting);
   if (app.isNull() || !app.isObject()) return;
   std::string text;
-  if (TextOf(app, kCurrentMode, text)) channel.is_current_mode = std::atoi(text.c_str()) != 0;
-  ReadInt(app, kRealValue, channel.real_value);
-  ReadInt(app, kAiIndex, channel.ai_index);
-  ReadFloat(app, kMin, channel.min);
-  ReadFloat(app, kMax, channel.max);
-  if (TextOf(app, kDischargeV, text)) {
-    ParseFloat(text, channel.discharge_v);
-    channel.discharge_v_end = channel.discharge_v;
+  for (const ChannelKey& key : kChannelKeys) {
+    if (!TextOf(app, key.name, text)) continue;
+    switch (key.parse) {
+      case KeyParse::kFlag:
+        channel.*key.flag = std::atoi(text.c_str()) != 0;
+        break;
+      case KeyParse::kInteger: {
+        int& member = channel.*key.integer;
+        member = std::atoi(text.c_str());
+        if (member == 0 && key.zero_becomes != 0) member = key.zero_becomes;
+        break;
+      }
+      case KeyParse::kReal:
+        ParseFloat(text, channel.*key.real);
+        if (key.follower != nullptr) channel.*key.follower = channel.*key.real;
+        break;
+    }
   }
-  ReadFloat(app, kDischargeVEnd, channel.discharge_v_end);
-  ReadFloat(app, kDischargeVDiff, channel.discharge_v_diff);
-  if (TextOf(app, kMaxV, text)) {
-    channel.max_v = std::atoi(text.c_str());
-    if (channel.max_v == 0) channel.max_v = 5;
-  }
-  ReadFloat(app, kY1, channel.y1);
-  ReadFloat(app, kX1, channel.x1);
-  ReadFloat(app, kY2, channel.y2);
-  ReadFloat(app, kX2, channel.x2);
-  ReadFloat(app, kY3, channel.y3);
-  ReadFloat(app, kX3, channel.x3);
-  ReadFloat(app, kY4, channel.y4);
-  ReadFloat(app, kX4, channel.x4);
-  ReadInt(app, kConversionMode, channel.ai_mode);
 
   // Segment 1 is formed from its upper point down. The operand order decides
   // the sign of a zero slope or intercept (0 or -0), which is part of the
   // device's published output.
-  ComputeSegment(1, channel.x2, channel.y2, channel.x1, channel.y1, channel.slope1,
-                 channel.intercept1);
-  ComputeSegment(2, channel.x2, channel.y2, channel.x3, channel.y3, channel.slope2,
-                 channel.intercept2);
-  ComputeSegment(3, channel.x3, channel.y3, channel.x4, channel.y4, channel.slope3,
-                 channel.intercept3);
+  const auto segment = [&channel](int number, int a, int b) {
+    const CalibrationPoint& from = kCalibrationPoints[a];
+    const CalibrationPoint& to = kCalibrationPoints[b];
+    const CalibrationSegment& line = kCalibrationSegments[number - 1];
+    ComputeSegment(number, channel.*from.x, channel.*from.y, channel.*to.x, channel.*to.y,
+                   channel.*line.slope, channel.*line.intercept);
+  };
+  segment(1, 1, 0);
+  segment(2, 1, 2);
+  segment(3, 2, 3);
 }
 
 }  // namespace aikorvane::config

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "config/device_contract.h"
 #include "config/setting_keys.h"
 
 namespace aikorvane::config {
@@ -51,9 +52,8 @@ const Json::Value& SettingsMember(const Json::Value& settings, const char* key) 
 }
 
 const char* CarrierName(int b_mode) {
-  if (b_mode == 2) return "telecom";
-  if (b_mode == 3) return "mobile";
-  return "unicom";
+  const aikorvane::ModeReads* reads = aikorvane::ModeOf(b_mode);
+  return reads != nullptr ? reads->carrier : aikorvane::kDefaultCarrier;
 }
 
 void ReadOperatingMode(const Json::Value& settings, unsigned int data_id, int& b_mode) {
@@ -89,14 +89,14 @@ void LoadProfile(const std::string& path, int b_mode, unsigned int data_id,
   if (EndsWith(path, kIniSuffix)) {
     boost::property_tree::ptree tree;
     boost::property_tree::read_ini(path, tree);
-    if (b_mode == 1) {
+    if (IsMode(b_mode, OperatingMode::kUnicom)) {
       for (const auto& line : tree.get_child("AI")) {
         ai_signals[line.first] = SplitAtComma(line.second.data());
       }
       for (const auto& line : tree.get_child("ALARM")) {
         alarm_rules[line.first] = SplitAtComma(line.second.data()).first;
       }
-    } else if (b_mode == 3) {
+    } else if (IsMode(b_mode, OperatingMode::kMobile)) {
       for (const auto& line : tree.get_child("ALARM")) {
         alarm_rules[line.first] = line.second.data();
       }

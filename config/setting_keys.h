@@ -6,58 +6,17 @@
 // compiled by the device and by the simulator's check, so that the check
 // cannot drift from the device.
 
+#include "config/channel_keys.h"
+
 namespace aikorvane::config {
 
 inline constexpr char kAppSetting[] = "appSetting";
 inline constexpr char kThresholdSetting[] = "thresholdSetting";
 inline constexpr char kOperatingMode[] = "b_mode";
 
-enum class KeyParse { kInteger, kReal };  // atoi, sscanf "%f"
-struct SettingKey {
-  const char* name;
-  KeyParse parse;
-};
+// The device's own keys of "appSetting", with how each is parsed and where
+// it goes, are the rows of kChannelKeys (config/channel_keys.h).
 
-// The keys of "appSetting" that the device itself reads, and in its reading
-// order the table of them with how each is parsed.
-inline constexpr char kCurrentMode[] = "current_mode";
-inline constexpr char kRealValue[] = "real_value";
-inline constexpr char kAiIndex[] = "ai_index";
-inline constexpr char kMin[] = "min";
-inline constexpr char kMax[] = "max";
-inline constexpr char kDischargeV[] = "discharge_v";
-inline constexpr char kDischargeVEnd[] = "discharge_v_end";
-inline constexpr char kDischargeVDiff[] = "discharge_v_diff";
-inline constexpr char kMaxV[] = "max_v";
-inline constexpr char kY1[] = "y1";
-inline constexpr char kX1[] = "x1";
-inline constexpr char kY2[] = "y2";
-inline constexpr char kX2[] = "x2";
-inline constexpr char kY3[] = "y3";
-inline constexpr char kX3[] = "x3";
-inline constexpr char kY4[] = "y4";
-inline constexpr char kX4[] = "x4";
-inline constexpr char kConversionMode[] = "mode";
-inline constexpr SettingKey kChannelKeys[] = {
-    {kCurrentMode, KeyParse::kInteger},
-    {kRealValue, KeyParse::kInteger},
-    {kAiIndex, KeyParse::kInteger},
-    {kMin, KeyParse::kReal},
-    {kMax, KeyParse::kReal},
-    {kDischargeV, KeyParse::kReal},
-    {kDischargeVEnd, KeyParse::kReal},
-    {kDischargeVDiff, KeyParse::kReal},
-    {kMaxV, KeyParse::kInteger},
-    {kY1, KeyParse::kReal},
-    {kX1, KeyParse::kReal},
-    {kY2, KeyParse::kReal},
-    {kX2, KeyParse::kReal},
-    {kY3, KeyParse::kReal},
-    {kX3, KeyParse::kReal},
-    {kY4, KeyParse::kReal},
-    {kX4, KeyParse::kReal},
-    {kConversionMode, KeyParse::kInteger},
-};
 // A calibration coordinate of this magnitude or less counts as unset.
 inline constexpr double kUnsetCoordinate = 0.001;
 

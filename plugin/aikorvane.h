@@ -2,14 +2,18 @@
 
 #include <sstream>
 
+#include "config/channel_keys.h"
 #include "host/osk_ai_device.h"
 #include "host/provider.h"
 #include "plugin/aikorvane_data.h"
 #include "plugin/uni_data_device.h"
 
 // The analog-input voltage device: converts a sample into a calibrated value,
-// checks the battery voltage alarms and follows battery discharges.
-class AIKorvane : public UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032> {
+// checks the battery voltage alarms and follows battery discharges. Its
+// channel settings are the members of ChannelSettings, which the settings
+// reader fills and the simulator copies whole.
+class AIKorvane : public UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032>,
+                  public aikorvane::config::ChannelSettings {
  public:
   AIKorvane();
   ~AIKorvane() override;
@@ -19,22 +23,7 @@ class AIKorvane : public UniDataDevice<AIKorvane_Data_t, OSKAIDevice, 5032> {
   void RunCheckThreshold() override;
   void GenJsonData() override;
 
-  float min_ = 0.0f;
-  float max_ = 0.0f;
-  float y1_ = 0.0f, x1_ = 0.0f, y2_ = 0.0f, x2_ = 0.0f;
-  float y3_ = 0.0f, x3_ = 0.0f, y4_ = 0.0f, x4_ = 0.0f;
-  float slope1_ = 1.0f, intercept1_ = 0.0f;
-  float slope2_ = 1.0f, intercept2_ = 0.0f;
-  float slope3_ = 1.0f, intercept3_ = 0.0f;
-  bool is_current_mode_ = false;
-  int ai_index_ = 0;
-  int ai_mode_ = 0;
   int discharge_state_ = 0;
-  int max_v_ = 5;
-  int real_value_ = 0;
-  float discharge_v_ = 0.0f;
-  float discharge_v_end_ = 0.0f;
-  float discharge_v_diff_ = 0.02f;
   float discharge_last_v_ = 0.0f;
 
  private:

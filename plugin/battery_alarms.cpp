@@ -11,6 +11,7 @@
 
 #include "net/http_tool.h"
 #include "plugin/aikorvane.h"
+#include "config/device_contract.h"
 #include "plugin/alarm_rows.h"
 #include "plugin/text/diagnostic_line.h"
 #include "plugin/text/float_text.h"
@@ -30,28 +31,30 @@ void AIKorvane::RunCheckThreshold() {
   WriteValueLine(voltage);
   voltage_text_.clear();
   // The host takes its texts as strings: make them once, not every round.
-  static const std::string kValueId = "value";
-  static const std::string kValueName = "电压";
+  static const std::string kValueId = aikorvane::kGenericAlarmId;
+  static const std::string kValueName = aikorvane::kGenericAlarmName;
   static const std::string kGroupId = "461627401001";
   static const std::string kGroupName = "蓄电池组总电压";
   static const std::string kGroupSignal = "461127400001";
   CheckThreshold(kValueId, kValueName, voltage, 1);
-  switch (b_mode_) {
-    case 1:
+  using aikorvane::OperatingMode;
+  switch (static_cast<OperatingMode>(b_mode_)) {
+    case OperatingMode::kUnicom:
       CheckThreshold(kGroupId, kGroupName, voltage, 1);
       CheckAOReport(kGroupId, kGroupSignal, voltage);
       break;
-    case 2:
+    case OperatingMode::kTelecom:
       for (const aikorvane::AlarmRow& row : aikorvane::kTelecomRows) {
         CheckAlarmRow(row.id, row.name, row.alarm_when_above, aikorvane::kTelecomRowFlags, voltage);
       }
       FollowDischarge(voltage);
       break;
-    case 3:
+    case OperatingMode::kMobile:
       for (const aikorvane::AlarmRow& row : aikorvane::kMobileRows) {
         CheckAlarmRow(row.id, row.name, row.alarm_when_above, aikorvane::kMobileRowFlags, voltage);
       }
       break;
+    case OperatingMode::kLimitTables:
     default:
       break;
   }
@@ -107,11 +110,15 @@ void AIKorvane::FollowDischarge(float voltage) {
 
 void AIKorvane::SendDischargeReport(float voltage) {
   std::ostringstream body;
-  body << "Play=" << discharge_state_ << "&Device_ID=" << data_id_
-       << "&SPID_1=130610010010&SPNames=001#48V蓄电池组电压&His_DCV=" << voltage;
+  namespace contract = aikorvane;
+  body << contract::kDischargeStateField << '=' << discharge_state_ << '&'
+       << contract::kDischargeDeviceField << '=' << data_id_ << '&'
+       << contract::kDischargeSignalField << '=' << contract::kDischargeSignalId << '&'
+       << contract::kDischargeSignalNameField << '=' << contract::kDischargeSignalName << '&'
+       << contract::kDischargeVoltageField << '=' << voltage;
   const std::string url = DischargeUrl();
   HttpTool client;
-  const int result = client.Post(url, body.str(), "application/x-www-form-urlencoded");
+  const int result = client.Post(url, body.str(), aikorvane::kDischargeMediaType);
   // The report is not resent: the state has moved on. Leave a trace of the
   // loss in the host's log instead.
   if (result != 0) {

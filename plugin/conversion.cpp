@@ -5,14 +5,16 @@
 #include <iostream>
 
 #include "plugin/aikorvane.h"
+#include "config/device_contract.h"
 #include "plugin/text/diagnostic_line.h"
 
 float AIKorvane::process(short sample) {
   aikorvane::DiagnosticLine(std::cout)
       << "AIKorvane::process(" << sample << " is_current_mode_:" << (is_current_mode_ ? 1 : 0);
   float value = 0.0f;
-  if (sample > 20000 || ai_mode_ == 3 || real_value_ != 0) {
-    if (real_value_ == 0 && sample > 20000) ai_index_ = sample - 20000;
+  constexpr int kBase = aikorvane::kChannelSampleBase;
+  if (sample > kBase || ai_mode_ == 3 || real_value_ != 0) {
+    if (real_value_ == 0 && sample > kBase) ai_index_ = sample - kBase;
     value = ReadAi(ai_index_);
     aikorvane::DiagnosticLine(std::cout) << "read ai_index_:" << ai_index_ << " ai " << value
                                          << " ai_mode:" << ai_mode_ << " max_v:" << max_v_;

@@ -39,6 +39,7 @@ constexpr DeviceLayout MakeDeviceLayout() {
       sizeof(TextTable),
       sizeof(std::map<std::string, int>),
       sizeof(std::map<std::string, float>),
+      sizeof(aikorvane::config::ChannelSettings),
       offsetof(AIKorvane, alarm_levels_),
       offsetof(AIKorvane, alarm_values_),
       offsetof(AIKorvane, b_mode_),

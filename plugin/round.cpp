@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iostream>
 
+#include "config/device_contract.h"
 #include "plugin/alarm_rows.h"
 #include "plugin/kept/look_up.h"
 #include "plugin/text/diagnostic_line.h"
@@ -69,16 +70,17 @@ void UniDataDevice<DataT, HostBase, kRecordCode>::RoundDone() {
   this->round_state_ = 1;
   this->round_check_result_ = false;
   RunCheckThreshold();
-  switch (b_mode_) {
-    case 1:
+  switch (static_cast<aikorvane::OperatingMode>(b_mode_)) {
+    case aikorvane::OperatingMode::kUnicom:
       CheckAiSignals();
       break;
-    case 3:
+    case aikorvane::OperatingMode::kMobile:
       CheckAlarmRules();
       break;
-    case 5:
+    case aikorvane::OperatingMode::kLimitTables:
       CheckLimitTables();
       break;
+    case aikorvane::OperatingMode::kTelecom:
     default:
       break;
   }

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "config/device_settings.h"
+#include "config/device_contract.h"
 #include "config/setting_keys.h"
 
 template <typename DataT, typename HostBase, int kRecordCode>
@@ -28,10 +29,11 @@ bool UniDataDevice<DataT, HostBase, kRecordCode>::InitSetting(const Json::Value&
       config::FindProfile(this->data_id_, this->model_, config::CarrierName(b_mode_));
   std::cout << config::kChosenLine << path << std::endl;
   if (!path.empty()) config::LoadProfile(path, b_mode_, this->data_id_, ai_signals_, alarm_rules_);
-  if (b_mode_ == 3) {
+  const aikorvane::ModeReads* reads = aikorvane::ModeOf(b_mode_);
+  if (reads != nullptr && reads->alarm_records) {
     config::LoadAlarmRecords(settings, this->data_id_, alarm_signal_names_, alarm_report_prefix_,
                              this->alarm_levels_, this->alarm_values_);
-  } else if (b_mode_ == 5) {
+  } else if (reads != nullptr && reads->limit_records) {
     config::LoadLimitRecords(settings, up_thresholds_, up2_thresholds_, low_thresholds_,
                              low2_thresholds_);
   }

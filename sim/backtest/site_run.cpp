@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "config/device_contract.h"
 #include "sim/backtest/html_report.h"
 #include "sim/backtest/merge_patch.h"
 #include "sim/backtest/report_router.h"
@@ -61,6 +62,7 @@ struct Side {
   int channel = 1;
   unsigned int data_id = 0;
   DevicePtr device;
+  DeviceState state;  // as the settings left the device
 
   Side(const char* name, SideOutcome& result) : role(name), outcome(result) {}
 };
@@ -90,7 +92,6 @@ bool CandidateSettings(const CandidateSource& source, const SiteFolder& site, Si
 // A device of the side, configured in its working directory; false with why.
 bool SetUp(Host& host, ReportRouter& reports, std::mutex& setup, int channel, Side& side,
            std::string& error) {
-  side.channel = channel > 0 ? channel : DefaultChannel(side.settings);
   side.data_id = reports.NewDevice();
   std::lock_guard<std::mutex> lock(setup);
   if (chdir(side.workdir.c_str()) != 0) {
@@ -112,6 +113,11 @@ bool SetUp(Host& host, ReportRouter& reports, std::mutex& setup, int channel, Si
     error = "the " + std::string(side.role) +
             " settings are refused: " + (error.empty() ? "the framework refused them" : error);
   }
+  if (side.outcome.accepted) {
+    std::string why;
+    ReadDeviceState(*side.device, side.state, why);
+    side.channel = channel > 0 ? channel : DefaultChannel(side.state);
+  }
   return side.outcome.accepted;
 }
 
@@ -122,14 +128,15 @@ bool RunRound(ReportRouter& reports, int round, const CsvRow& row, Side& side, s
   side.analyser.BeginRound(round, row.time, true);
   sim::SetAiReading(*side.device, channel, row.value);
   try {
-    CallProcess(*side.device, static_cast<short>(20000 + channel));
+    CallProcess(*side.device, static_cast<short>(aikorvane::kChannelSampleBase + channel));
   } catch (const std::exception& thrown) {
     error = "the " + std::string(side.role) + " device threw in its round: " + thrown.what();
     return false;
   }
   for (const Json::Value& report : reports.Take(side.data_id)) {
     side.analyser.Add(report);
-    side.marks.discharge += FieldOf(ParseForm(report["body"].asString()), "Play") + " ";
+    side.marks.discharge +=
+        FieldOf(ParseForm(report["body"].asString()), aikorvane::kDischargeStateField) + " ";
   }
   side.analyser.EndRound();
   return true;
@@ -139,10 +146,9 @@ bool RunRound(ReportRouter& reports, int round, const CsvRow& row, Side& side, s
 // where they differ.
 void Draw(const SiteOutcome& outcome, const Side& baseline, const Side& candidate,
           PlotKeeper& plots) {
-  std::vector<Threshold> thresholds =
-      CollectThresholds(baseline.settings, outcome.baseline.analysis);
+  std::vector<Threshold> thresholds = CollectThresholds(baseline.state, outcome.baseline.analysis);
   const size_t own = thresholds.size();
-  for (Threshold threshold : CollectThresholds(candidate.settings, outcome.candidate.analysis)) {
+  for (Threshold threshold : CollectThresholds(candidate.state, outcome.candidate.analysis)) {
     const auto same = [&](const Threshold& other) {
       return other.label == threshold.label && other.value == threshold.value;
     };

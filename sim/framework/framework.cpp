@@ -9,6 +9,7 @@
 
 #include "host/osk_controller.h"
 #include "host/provider.h"
+#include "sim/framework/host_setting_keys.h"
 #include "sim/framework/sim_framework.h"
 
 struct OSKHostContext {
@@ -101,6 +102,9 @@ std::string Hex(const unsigned char* bytes, unsigned long length) {
 namespace {
 
 // Each helper returns an empty string when the value fits, else the complaint.
+// Where a member sits, as the host's messages name it.
+std::string HostPath(const char* key) { return std::string(kHostSetting) + "." + key; }
+
 std::string Number(const Json::Value& value, const std::string& path, float& out) {
   if (!value.isNumeric()) return path + " must be a number";
   out = value.asFloat();
@@ -108,16 +112,16 @@ std::string Number(const Json::Value& value, const std::string& path, float& out
 }
 
 std::string ReadChannels(const Json::Value& channels, std::map<int, float>& readings) {
-  if (!channels.isObject()) return "hostSetting.channels must be an object";
+  if (!channels.isObject()) return HostPath(kChannels) + " must be an object";
   for (auto it = channels.begin(); it != channels.end(); ++it) {
     const std::string name = it.name();
     // Digits alone: strtol would also take " 3", "+3" and numbers past int.
     const bool digits = !name.empty() && name.size() <= 9 &&
                         name.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits) return "hostSetting.channels key " + name + " is no channel";
+    if (!digits) return HostPath(kChannels) + " key " + name + " is no channel";
     const long channel = std::strtol(name.c_str(), nullptr, 10);
     float reading = 0;
-    std::string error = Number(*it, "hostSetting.channels." + name, reading);
+    std::string error = Number(*it, HostPath(kChannels) + "." + name, reading);
     if (!error.empty()) return error;
     readings[static_cast<int>(channel)] = reading;
   }
@@ -125,15 +129,15 @@ std::string ReadChannels(const Json::Value& channels, std::map<int, float>& read
 }
 
 std::string ReadAlarms(const Json::Value& alarms, OSKVDevice& device) {
-  if (!alarms.isObject()) return "hostSetting.alarms must be an object";
+  if (!alarms.isObject()) return HostPath(kAlarms) + " must be an object";
   for (auto it = alarms.begin(); it != alarms.end(); ++it) {
-    const std::string path = "hostSetting.alarms." + it.name();
+    const std::string path = HostPath(kAlarms) + "." + it.name();
     if (!it->isObject()) return path + " must be an object";
-    const Json::Value& level = (*it)["level"];
+    const Json::Value& level = (*it)[kAlarmLevel];
     // isIntegral also takes integers past int, which asInt would throw on.
-    if (!level.isInt()) return path + ".level must be an integer";
+    if (!level.isInt()) return path + "." + kAlarmLevel + " must be an integer";
     float value = 0;
-    std::string error = Number((*it)["value"], path + ".value", value);
+    std::string error = Number((*it)[kAlarmValue], path + "." + kAlarmValue, value);
     if (!error.empty()) return error;
     device.alarm_levels_[it.name()] = level.asInt();
     device.alarm_values_[it.name()] = value;
@@ -142,9 +146,9 @@ std::string ReadAlarms(const Json::Value& alarms, OSKVDevice& device) {
 }
 
 std::string ReadAoReports(const Json::Value& reports, OSKVDevice& device) {
-  if (!reports.isObject()) return "hostSetting.aoReport must be an object";
+  if (!reports.isObject()) return HostPath(kAoReport) + " must be an object";
   for (auto it = reports.begin(); it != reports.end(); ++it) {
-    const std::string path = "hostSetting.aoReport." + it.name();
+    const std::string path = HostPath(kAoReport) + "." + it.name();
     if (!it->isObject()) return path + " must be an object";
     OSKVDevice::BAOSetting setting;
     setting.change_value = 0;
@@ -153,9 +157,9 @@ std::string ReadAoReports(const Json::Value& reports, OSKVDevice& device) {
     setting.last_report_time = 0;
     setting.last_report_value = 0;
     const std::pair<const char*, std::pair<bool*, float*>> triggers[] = {
-        {"change", {&setting.change_enabled, &setting.change_value}},
-        {"percent", {&setting.percent_enabled, &setting.percent_value}},
-        {"periodMinutes", {&setting.period_enabled, &setting.period_minutes}},
+        {kReportChange, {&setting.change_enabled, &setting.change_value}},
+        {kReportPercent, {&setting.percent_enabled, &setting.percent_value}},
+        {kReportPeriod, {&setting.period_enabled, &setting.period_minutes}},
     };
     for (const auto& [key, target] : triggers) {
       if (!it->isMember(key)) continue;
@@ -163,17 +167,17 @@ std::string ReadAoReports(const Json::Value& reports, OSKVDevice& device) {
       if (!error.empty()) return error;
       *target.first = true;
     }
-    if (it->isMember("lastReportTime")) {
-      const Json::Value& last = (*it)["lastReportTime"];
+    if (it->isMember(kReportLastTime)) {
+      const Json::Value& last = (*it)[kReportLastTime];
       // isUInt, not asInt64: past int64 the conversion would throw.
       if (!last.isUInt()) {
-        return path + ".lastReportTime must be a count of seconds (0 to 4294967295)";
+        return path + "." + kReportLastTime + " must be a count of seconds (0 to 4294967295)";
       }
       setting.last_report_time = static_cast<uint32_t>(last.asUInt());
     }
-    if (it->isMember("lastReportValue")) {
+    if (it->isMember(kReportLastValue)) {
       std::string error =
-          Number((*it)["lastReportValue"], path + ".lastReportValue", setting.last_report_value);
+          Number((*it)[kReportLastValue], path + "." + kReportLastValue, setting.last_report_value);
       if (!error.empty()) return error;
     }
     device.ao_report_settings_[it.name()] = setting;
@@ -184,19 +188,19 @@ std::string ReadAoReports(const Json::Value& reports, OSKVDevice& device) {
 }  // namespace
 
 std::string ApplyHostSettings(OSKVDevice& device, const Json::Value& host) {
-  if (!host.isObject()) return "hostSetting must be an object";
+  if (!host.isObject()) return std::string(kHostSetting) + " must be an object";
   auto* ai_device = dynamic_cast<OSKAIDevice*>(&device);
   float gain = ai_device != nullptr ? ai_device->ai_gain_ : 1.0f;
   float offset = ai_device != nullptr ? ai_device->ai_offset_ : 0.0f;
   std::string error;
-  if (host.isMember("aiGain")) error = Number(host["aiGain"], "hostSetting.aiGain", gain);
-  if (error.empty() && host.isMember("aiOffset")) {
-    error = Number(host["aiOffset"], "hostSetting.aiOffset", offset);
+  if (host.isMember(kAiGain)) error = Number(host[kAiGain], HostPath(kAiGain), gain);
+  if (error.empty() && host.isMember(kAiOffset)) {
+    error = Number(host[kAiOffset], HostPath(kAiOffset), offset);
   }
   std::map<int, float> readings;
-  if (error.empty() && host.isMember("channels")) error = ReadChannels(host["channels"], readings);
-  if (error.empty() && host.isMember("alarms")) error = ReadAlarms(host["alarms"], device);
-  if (error.empty() && host.isMember("aoReport")) error = ReadAoReports(host["aoReport"], device);
+  if (error.empty() && host.isMember(kChannels)) error = ReadChannels(host[kChannels], readings);
+  if (error.empty() && host.isMember(kAlarms)) error = ReadAlarms(host[kAlarms], device);
+  if (error.empty() && host.isMember(kAoReport)) error = ReadAoReports(host[kAoReport], device);
   if (!error.empty()) return error;
   if (ai_device != nullptr) {
     ai_device->ai_gain_ = gain;
@@ -259,8 +263,8 @@ bool OSKVDevice::Init(std::weak_ptr<OSKController>, unsigned int id, const Json:
 
 bool OSKVDevice::InitSetting(const Json::Value& settings) {
   std::string error;
-  if (settings.isObject() && settings.isMember("hostSetting")) {
-    error = sim::ApplyHostSettings(*this, settings["hostSetting"]);
+  if (settings.isObject() && settings.isMember(sim::kHostSetting)) {
+    error = sim::ApplyHostSettings(*this, settings[sim::kHostSetting]);
   }
   {
     std::lock_guard<std::mutex> lock(host_context_->mutex);

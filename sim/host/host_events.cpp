@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "config/device_contract.h"
+
 namespace sim::cli {
 
 AlarmCall AlarmOf(const std::string& first, const std::string& second, const std::string& third,
                   bool condition) {
-  return AlarmCall{second, first == second ? third : first, condition};
+  const std::string* texts[] = {&first, &second, &third};
+  const aikorvane::ThresholdTexts layout = aikorvane::ThresholdTextsOf(first == second);
+  return AlarmCall{*texts[layout.alarm_id], *texts[layout.name], condition};
 }
 
 std::optional<AlarmCall> AlarmOf(const Json::Value& event) {

@@ -24,10 +24,8 @@ struct AlarmCall {
   bool condition = false;
 };
 
-// The battery rows and the alarm rules pass (alarm id, alarm id, name,
-// description); the limit tables pass (signal, alarm id, value, message).
-// Either way the alarm id stands second; the name is the third text when the
-// first repeats the id, else the first.
+// The first three texts of the call, read by the layout the device uses for
+// them (ThresholdTextsOf).
 AlarmCall AlarmOf(const std::string& first, const std::string& second, const std::string& third,
                   bool condition);
 // From a logged CheckThresholdBool event; nullopt for any other event.

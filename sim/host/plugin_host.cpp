@@ -148,28 +148,7 @@ __attribute__((no_sanitize("vptr"))) bool ReadDeviceState(OSKAIDevice& device, D
   if (korvane == nullptr) return false;
   const AIKorvane& d = *korvane;
   state.b_mode = d.b_mode_;
-  state.min = d.min_;
-  state.max = d.max_;
-  const float* points[][2] = {
-      {&d.x1_, &d.y1_}, {&d.x2_, &d.y2_}, {&d.x3_, &d.y3_}, {&d.x4_, &d.y4_}};
-  for (int i = 0; i < 4; ++i) {
-    state.x[i] = *points[i][0];
-    state.y[i] = *points[i][1];
-  }
-  const float* segments[][2] = {
-      {&d.slope1_, &d.intercept1_}, {&d.slope2_, &d.intercept2_}, {&d.slope3_, &d.intercept3_}};
-  for (int i = 0; i < 3; ++i) {
-    state.slope[i] = *segments[i][0];
-    state.intercept[i] = *segments[i][1];
-  }
-  state.is_current_mode = d.is_current_mode_;
-  state.ai_index = d.ai_index_;
-  state.ai_mode = d.ai_mode_;
-  state.max_v = d.max_v_;
-  state.real_value = d.real_value_;
-  state.discharge_v = d.discharge_v_;
-  state.discharge_v_end = d.discharge_v_end_;
-  state.discharge_v_diff = d.discharge_v_diff_;
+  state.channel = d;
   state.ai_signals = d.ai_signals_;
   state.alarm_rules = d.alarm_rules_;
   state.alarm_signal_names = d.alarm_signal_names_;

@@ -9,9 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "config/channel_keys.h"
+#include "config/tables.h"
 #include "host/osk_ai_device.h"
 #include "host/provider.h"
-#include "config/tables.h"
 
 namespace sim::cli {
 
@@ -47,12 +48,7 @@ float CallProcess(OSKAIDevice& device, short sample);
 // tables of its class, and of the host's alarm levels and thresholds.
 struct DeviceState {
   int b_mode = 0;
-  float min = 0, max = 0;
-  float x[4] = {}, y[4] = {};
-  float slope[3] = {}, intercept[3] = {};
-  bool is_current_mode = false;
-  int ai_index = 0, ai_mode = 0, max_v = 0, real_value = 0;
-  float discharge_v = 0, discharge_v_end = 0, discharge_v_diff = 0;
+  aikorvane::config::ChannelSettings channel;
   AiSignalTable ai_signals;
   TextTable alarm_rules, alarm_signal_names, alarm_report_prefix;
   ThresholdTable limits[4];  // upper, second upper, lower, second lower

@@ -21,8 +21,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "sim/report/text.h"
+#include "config/setting_keys.h"
 #include "sim/replay/trace.h"
+#include "sim/report/text.h"
 
 namespace sim::cli {
 namespace {
@@ -220,16 +221,22 @@ std::vector<std::string> QuotedAll(const std::vector<std::string>& names) {
 }
 }  // namespace
 
+namespace {
+int ChannelOrOne(int channel) { return channel >= 1 && channel <= kMaxChannel ? channel : 1; }
+}  // namespace
+
+int DefaultChannel(const DeviceState& state) { return ChannelOrOne(state.channel.ai_index_); }
+
 int DefaultChannel(const Json::Value& settings) {
-  const Json::Value& app = settings["appSetting"];
-  if (!app.isObject() || !app.isMember("ai_index") || app["ai_index"].isNull()) return 1;
-  int channel = 0;
+  namespace config = aikorvane::config;
+  const Json::Value& app = settings[config::kAppSetting];
+  const char* key = config::KeyOf(&config::ChannelSettings::ai_index_);
+  if (!app.isObject() || !app.isMember(key) || app[key].isNull()) return 1;
   try {
-    channel = std::atoi(app["ai_index"].asString().c_str());
+    return ChannelOrOne(std::atoi(app[key].asString().c_str()));
   } catch (const std::exception&) {
     return 1;
   }
-  return channel >= 1 && channel <= kMaxChannel ? channel : 1;
 }
 
 bool CsvTrace::Open(const std::string& path, std::string& error, int& line) {

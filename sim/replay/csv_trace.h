@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "config/device_contract.h"
+#include "sim/host/plugin_host.h"
+
 namespace sim::cli {
 
 // A point in time from text: ISO 8601 ("2026-01-05T00:00:00", seconds and a
@@ -53,12 +56,14 @@ class CsvTrace {
   bool any_row_ = false;
 };
 
-// The channel readings go to when none is given: the device's "ai_index"
-// setting (read as the device reads it), else 1.
-int DefaultChannel(const Json::Value& settings);
+// Highest channel of a round process(base + channel).
+inline constexpr int kMaxChannel = aikorvane::kMaxSampleChannel;
 
-// Highest channel of a round process(20000 + channel): the sample is a
-// signed 16-bit number.
-inline constexpr int kMaxChannel = 32767 - 20000;
+// The channel readings go to when none is given: the device's ai_index_,
+// else 1.
+int DefaultChannel(const DeviceState& state);
+// The same before any device exists: "ai_index" read as the device reads it
+// on a new device, else 1.
+int DefaultChannel(const Json::Value& settings);
 
 }  // namespace sim::cli

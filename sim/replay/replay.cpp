@@ -225,7 +225,7 @@ bool Replayer::Run(const std::string& trace_path, const std::string& name) {
         if (directive->step_seconds > 0 && !sim::VirtualTime()) {
           return Fail(name, line, "ramp with ADVANCE needs a clock line before it");
         }
-        cause.sample = static_cast<short>(20000 + directive->channel);
+        cause.sample = static_cast<short>(aikorvane::kChannelSampleBase + directive->channel);
         for (long long i = 0; i < directive->count; ++i) {
           sim::SetAiReading(device_, directive->channel, RampReading(*directive, i));
           if (!RunRound(cause)) return false;
@@ -251,7 +251,7 @@ namespace sim::cli {
 bool Replayer::RunChannelRound(int channel, float reading, int line) {
   Cause cause;
   cause.line = line;
-  cause.sample = static_cast<short>(20000 + channel);
+  cause.sample = static_cast<short>(aikorvane::kChannelSampleBase + channel);
   sim::SetAiReading(device_, channel, reading);
   return RunRound(cause);
 }

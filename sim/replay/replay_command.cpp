@@ -102,7 +102,8 @@ struct Outputs {
 // Configures the device and runs the replay; the summary is the caller's.
 // Status 1 when anything failed.
 int Replay(const ReplayOptions& options, const Inputs& in, EventLog& log,
-           const std::shared_ptr<EventLog>& shared_log, Host& host, Json::Value& settings) {
+           const std::shared_ptr<EventLog>& shared_log, Host& host, Json::Value& settings,
+           DeviceState& state) {
   std::string error;
   if (!ReadSettingsFile(in.settings.string(), settings, error)) return Fail(error);
   error = host.Load(options.plugin, fs::current_path());
@@ -121,13 +122,19 @@ int Replay(const ReplayOptions& options, const Inputs& in, EventLog& log,
     Fail("settings " + in.settings.string() + " not accepted: " + error);
     return 1;
   }
+  // The channel and the plot's thresholds are what the device made of its
+  // settings; a device that cannot be read leaves the defaults.
+  std::string why;
+  if (!ReadDeviceState(*device, state, why)) {
+    std::cerr << "aikorvane-sim: " << why << "; channel 1 and no thresholds assumed" << std::endl;
+  }
   Replayer replayer(*device, log);
   bool replayed = true;
   for (int pass = 0; pass < options.repeat && replayed; ++pass) {
-    replayed = in.csv.empty() ? replayer.Run(in.trace.string(), in.trace_name)
-                              : replayer.RunCsv(in.csv.string(), options.csv,
-                                                options.channel > 0 ? options.channel
-                                                                    : DefaultChannel(settings));
+    replayed = in.csv.empty()
+                   ? replayer.Run(in.trace.string(), in.trace_name)
+                   : replayer.RunCsv(in.csv.string(), options.csv,
+                                     options.channel > 0 ? options.channel : DefaultChannel(state));
   }
   if (!replayed) std::cerr << "aikorvane-sim: " << replayer.Error() << std::endl;
   return replayed && replayer.Warnings().empty() ? 0 : 1;
@@ -176,19 +183,20 @@ int RunReplay(const ReplayOptions& options) {
                                                       : &files.events;
   auto log = std::make_shared<EventLog>(events_out);
   Json::Value settings;
+  DeviceState state;
   int status = 0;
   unsigned long long device_lines = 0;
   {
     Host host;
     DeviceOutput device_output(device_target);
-    status = Replay(options, *in, *log, log, host, settings);
+    status = Replay(options, *in, *log, log, host, settings, state);
     device_lines = device_output.Lines();
     if (!device_output.Flush()) status = Fail("cannot write the device log " + options.device_log);
   }
   const Analysis analysis = log->Result();
   WriteSummary(options, analysis, human);
   if (files.plot.is_open()) {
-    files.plot << RenderSvg(analysis, CollectThresholds(settings, analysis));
+    files.plot << RenderSvg(analysis, CollectThresholds(state, analysis));
     files.plot.close();
     if (!files.plot) return Fail("cannot write the plot " + options.plot);
     human << "plot: " << options.plot << "\n";

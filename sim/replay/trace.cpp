@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "config/device_contract.h"
 #include "sim/host/event_log.h"
 
 namespace sim::cli {
@@ -142,11 +143,11 @@ bool ParseTraceLine(const std::string& text, int line, std::optional<Directive>&
     if (arguments != 4 && arguments != 5) {
       return Fail(error, "expected: ramp CH FROM TO N [ADVANCE]");
     }
-    // The round is process(20000 + CH): the sample must name a channel and
+    // The round is process(base + CH): the sample must name a channel and
     // still fit a signed 16-bit number.
-    if (!ToInteger(words[1], integer) || integer < 1 || integer > SHRT_MAX - 20000) {
-      return Fail(
-          error, "ramp channel must be 1 to " + std::to_string(SHRT_MAX - 20000) + ": " + words[1]);
+    if (!ToInteger(words[1], integer) || integer < 1 || integer > aikorvane::kMaxSampleChannel) {
+      return Fail(error, "ramp channel must be 1 to " +
+                             std::to_string(aikorvane::kMaxSampleChannel) + ": " + words[1]);
     }
     parsed.channel = static_cast<int>(integer);
     if (!ToNumber(words[2], parsed.from)) return Fail(error, "FROM is no number: " + words[2]);

@@ -6,7 +6,11 @@
 #include <iomanip>
 #include <optional>
 #include <sstream>
+#include <tuple>
 
+#include "config/device_contract.h"
+#include "config/setting_keys.h"
+#include "plugin/alarm_rows.h"
 #include "sim/report/text.h"
 
 namespace sim::cli {
@@ -266,50 +270,32 @@ void DrawReports(const Frame& frame, const Analysis& analysis, std::ostream& svg
 
 }  // namespace
 
-std::vector<Threshold> CollectThresholds(const Json::Value& settings, const Analysis& analysis) {
+std::vector<Threshold> CollectThresholds(const DeviceState& state, const Analysis& analysis) {
   std::vector<Threshold> thresholds;
-  if (!settings.isObject()) return thresholds;
-  auto number = [](const Json::Value& value, double& out) {
-    if (value.isNumeric()) {
-      out = value.asDouble();
-      return true;
-    }
-    if (!value.isString()) return false;
-    const std::string text = value.asString();
-    char* end = nullptr;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0' && std::isfinite(out);
-  };
-  const Json::Value& alarms = settings["hostSetting"]["alarms"];
-  if (alarms.isObject()) {
-    for (auto it = alarms.begin(); it != alarms.end(); ++it) {
-      double value = 0;
-      if (!it->isObject() || (*it)["level"].asInt() == 0 || !number((*it)["value"], value))
-        continue;
-      const auto stats = analysis.alarms.find(it.name());
-      const bool named = stats != analysis.alarms.end() && !stats->second.name.empty();
-      thresholds.push_back({named ? stats->second.name : it.name(), value});
+  // The host's alarms: a level of 0 is an alarm the host does not raise.
+  for (const auto& [id, level] : state.alarm_levels) {
+    const auto value = state.alarm_values.find(id);
+    if (level == 0 || value == state.alarm_values.end() || !std::isfinite(value->second)) continue;
+    const auto stats = analysis.alarms.find(id);
+    const bool named = stats != analysis.alarms.end() && !stats->second.name.empty();
+    thresholds.push_back({named ? stats->second.name : id, value->second});
+  }
+  const aikorvane::ModeReads* mode = aikorvane::ModeOf(state.b_mode);
+  const aikorvane::config::ChannelSettings& channel = state.channel;
+  if (mode != nullptr && mode->discharge_report &&
+      static_cast<double>(channel.discharge_v_) > aikorvane::kDischargeSwitch) {
+    thresholds.push_back({"discharge start", channel.discharge_v_});
+    if (channel.discharge_v_end_ != channel.discharge_v_) {
+      thresholds.push_back({"discharge end", channel.discharge_v_end_});
     }
   }
-  const Json::Value& app = settings["appSetting"];
-  if (app.isObject()) {
-    double start = 0, end = 0;
-    const bool has_start = number(app["discharge_v"], start) && start > 0.01;
-    if (has_start) thresholds.push_back({"discharge start", start});
-    if (has_start && number(app["discharge_v_end"], end) && end != start) {
-      thresholds.push_back({"discharge end", end});
-    }
-  }
-  const Json::Value& records = settings["thresholdSetting"];
-  const bool limits = app.isObject() && app["b_mode"].asString() == "5";
-  if (limits && records.isObject()) {
-    for (const Json::Value& record : records) {
-      if (!record.isObject()) continue;
-      const std::string signal = record["SignalName"].asString();
-      for (const char* key : {"UpValue", "Up2Value", "LowValue", "Low2Value"}) {
-        double value = 0;
-        if (number(record[key], value)) thresholds.push_back({signal + " " + key, value});
+  if (mode != nullptr && mode->limit_records) {
+    int table = 0;
+    for (const aikorvane::config::LimitFamily& family : aikorvane::config::kLimitFamilies) {
+      for (const auto& [signal, entry] : state.limits[table]) {
+        thresholds.push_back({signal + " " + family.limit, std::get<1>(entry)});
       }
+      ++table;
     }
   }
   return thresholds;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/host/plugin_host.h"
 #include "sim/report/analysis.h"
 #include "sim/report/plot_layout.h"
 
@@ -22,9 +23,11 @@ struct Threshold {
   double value = 0;
 };
 
-// Thresholds named by a settings object: the framework's alarm values, the
-// discharge start and end voltages and the limits of the limit records.
-std::vector<Threshold> CollectThresholds(const Json::Value& settings, const Analysis& analysis);
+// The thresholds the device works with, as its settings left it: the host's
+// alarm values, the discharge start and end voltages where its mode runs the
+// discharge report, and the limits of its limit tables where its mode checks
+// them.
+std::vector<Threshold> CollectThresholds(const DeviceState& state, const Analysis& analysis);
 
 std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds);
 // The baseline's voltage and reports, with a lane of each side under each

@@ -14,7 +14,7 @@ namespace {
 std::string UnconvertiblePlace(const Context& c) {
   auto bad = [](const Json::Value& value) { return value.isArray() || value.isObject(); };
   if (c.app.isObject()) {
-    for (const config::SettingKey& key : config::kChannelKeys) {
+    for (const config::ChannelKey& key : config::kChannelKeys) {
       if (bad(c.app[key.name])) return Pointer({config::kAppSetting, key.name});
     }
     if (bad(c.app[config::kOperatingMode])) {

@@ -14,39 +14,25 @@ namespace sim::cli::findings {
 namespace config = aikorvane::config;
 
 double MemberOf(const DeviceState& s, const std::string& key) {
-  static const char* const kPoints[] = {"x1", "x2", "x3", "x4"};
-  static const char* const kValues[] = {"y1", "y2", "y3", "y4"};
-  for (int i = 0; i < 4; ++i) {
-    if (key == kPoints[i]) return s.x[i];
-    if (key == kValues[i]) return s.y[i];
-  }
-  if (key == "current_mode") return s.is_current_mode ? 1 : 0;
-  if (key == "real_value") return s.real_value;
-  if (key == "ai_index") return s.ai_index;
-  if (key == "min") return s.min;
-  if (key == "max") return s.max;
-  if (key == "discharge_v") return s.discharge_v;
-  if (key == "discharge_v_end") return s.discharge_v_end;
-  if (key == "discharge_v_diff") return s.discharge_v_diff;
-  if (key == "max_v") return s.max_v;
-  if (key == "mode") return s.ai_mode;
-  return s.b_mode;
+  const config::ChannelKey* row = config::FindChannelKey(key.c_str());
+  return row != nullptr ? config::MemberValue(s.channel, *row) : s.b_mode;
 }
 
 namespace {
 
 std::vector<std::string> AppKeys() {
   std::vector<std::string> known;
-  for (const config::SettingKey& key : config::kChannelKeys) known.emplace_back(key.name);
+  for (const config::ChannelKey& key : config::kChannelKeys) known.emplace_back(key.name);
   known.emplace_back(config::kOperatingMode);
   return known;
 }
 
-config::KeyParse ParseOf(const std::string& key) {
-  for (const config::SettingKey& entry : config::kChannelKeys) {
-    if (key == entry.name) return entry.parse;
-  }
-  return config::KeyParse::kInteger;  // "b_mode"
+// "b_mode" is read as an integer like the device's own integer keys.
+const config::ChannelKey kOperatingModeRow = config::IntegerKey(config::kOperatingMode, nullptr);
+
+const config::ChannelKey& RowOf(const std::string& key) {
+  const config::ChannelKey* row = config::FindChannelKey(key.c_str());
+  return row != nullptr ? *row : kOperatingModeRow;
 }
 
 void NoAppSetting(Context& c) {
@@ -75,12 +61,15 @@ void Value(Context& c, const std::string& key) {
   const std::string place = Pointer({config::kAppSetting, key});
   double whole = 0;
   const bool wholly = WhollyNumber(text, whole);
-  if (ParseOf(key) == config::KeyParse::kInteger) {
+  const config::ChannelKey& row = RowOf(key);
+  if (row.parse != config::KeyParse::kReal) {
     const int read = std::atoi(text.c_str());
     if (wholly && std::isfinite(whole) && whole == read) return;
     std::string message =
         Quoted(text) + " is not wholly an integer: the device reads it as " + std::to_string(read);
-    if (key == "max_v" && read == 0) message += ", which it replaces with 5";
+    if (row.zero_becomes != 0 && read == 0) {
+      message += ", which it replaces with " + std::to_string(row.zero_becomes);
+    }
     c.Add(CodeId::kNotANumber, place, message + "; write a plain integer");
     return;
   }
