@@ -1,25 +1,30 @@
-// The simulator's replay of recorded data beside the device's own round:
+// The simulator's runs of recorded data beside the device's own round:
 // "replay/csv_mode2" replays a CSV file through a mode-2 device the way
 // aikorvane-sim --csv does without event log or plot (the device's lines kept
-// in memory, the summary gathered), and runs as many bare rounds of another
-// such device (as round/mode2 does) in alternating batches, so that both see
-// the same machine speed. "ratio" is the replay's cost per row over the
-// round's.
+// in memory, the summary gathered); "test/csv_mode2" runs the same rows as a
+// site test with a csv input and an expectation. Each runs as many bare
+// rounds of another such device (as round/mode2 does) in alternating
+// batches, so that both see the same machine speed. "ratio" is the run's
+// cost per row over the round's.
 
 #include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "bench/bench_support.h"
 #include "bench/scenarios.h"
+#include "sim/framework/sim_framework.h"
 #include "sim/host/device_output.h"
+#include "sim/host/device_run.h"
 #include "sim/host/event_log.h"
 #include "sim/replay/replay.h"
-#include "sim/framework/sim_framework.h"
+#include "sim/report/analysis.h"
+#include "sim/sitetests/spec_run.h"
 
 namespace bench {
 namespace {
@@ -47,25 +52,23 @@ std::string WriteCsv() {
   return path;
 }
 
-void ReplayCsv(benchmark::State& state) {
-  const std::string csv = WriteCsv();
-  std::unique_ptr<AIKorvane> replayed, bare;
+// Runs the rows through `run` (one pass, false with why when it failed) and
+// as many bare rounds, batch by batch, and sets the counters.
+void Measure(benchmark::State& state, AIKorvane& replayed,
+             const std::function<bool(std::string&)>& run) {
+  std::unique_ptr<AIKorvane> bare;
   {
     QuietCout quiet;
-    replayed = RoundDevice(2, 0);
     bare = RoundDevice(2, 0);
   }
-  replayed->ai_mode_ = 2;
-  auto log = std::make_shared<sim::cli::EventLog>(nullptr);
-  sim::SetSink(*replayed, log);
   double replay_ns = 0, round_ns = 0;
   for (auto _ : state) {
     double began = ThreadNs();
     {
       sim::cli::DeviceOutput kept;
-      sim::cli::Replayer replayer(*replayed, *log);
-      if (!replayer.RunCsv(csv, csv, kChannel)) {
-        state.SkipWithError(replayer.Error().c_str());
+      std::string error;
+      if (!run(error)) {
+        state.SkipWithError(error.c_str());
         break;
       }
     }
@@ -81,15 +84,71 @@ void ReplayCsv(benchmark::State& state) {
     StopClock();
   }
   sim::SetVirtualTime(std::nullopt);
+  sim::SetSink(replayed, nullptr);
   const double rows = static_cast<double>(state.iterations()) * kRows;
   state.counters["row_ns"] = replay_ns / std::max(1.0, rows);
   state.counters["round_ns"] = round_ns / std::max(1.0, rows);
   state.counters["ratio"] = round_ns > 0 ? replay_ns / round_ns : 0.0;
-  benchmark::DoNotOptimize(log->Result().rounds);
+}
+
+std::unique_ptr<AIKorvane> ReplayedDevice() {
+  QuietCout quiet;
+  auto device = RoundDevice(2, 0);
+  device->ai_mode_ = 2;
+  return device;
+}
+
+void ReplayCsv(benchmark::State& state) {
+  const std::string csv = WriteCsv();
+  const std::unique_ptr<AIKorvane> replayed = ReplayedDevice();
+  sim::cli::Analyser analyser;
+  sim::cli::EventLog log(nullptr);
+  sim::cli::DeviceRun run({&analyser, &log});
+  run.Attach(*replayed);
+  Measure(state, *replayed, [&](std::string& error) {
+    sim::cli::Replayer replayer(run);
+    if (replayer.RunCsv(csv, csv, kChannel)) return true;
+    error = replayer.Error();
+    return false;
+  });
+  benchmark::DoNotOptimize(analyser.Result().rounds);
+}
+
+// The rows as a site test: a csv input and what its second round shows.
+void TestCsv(benchmark::State& state) {
+  const std::string csv = WriteCsv();
+  const std::unique_ptr<AIKorvane> replayed = ReplayedDevice();
+  sim::cli::SiteTest test;
+  test.name = "csv rows";
+  test.channel = kChannel;
+  test.input = sim::cli::SiteTest::Input::kCsv;
+  test.path = csv;
+  test.path_text = csv;
+  sim::cli::Expectation second;
+  second.at.round = 2;
+  second.at.text = "2";
+  second.alarms = std::vector<std::string>{"110610050010"};
+  second.voltage = 48.01;
+  test.expect.push_back(second);
+  const sim::cli::TestFile file;
+  Measure(state, *replayed, [&](std::string& error) {
+    sim::cli::TestComparison comparison(test, std::nullopt);
+    sim::cli::DeviceRun run({&comparison});
+    run.Attach(*replayed);
+    std::vector<std::string> failures;
+    sim::cli::FeedTest(run, file, test, "", failures);
+    comparison.Finish();
+    for (std::string& block : comparison.Failures({})) failures.push_back(std::move(block));
+    for (const std::string& failure : failures) error += failure;
+    return failures.empty();
+  });
 }
 
 }  // namespace
 
-void RegisterReplayBenchmarks() { benchmark::RegisterBenchmark("replay/csv_mode2", ReplayCsv); }
+void RegisterReplayBenchmarks() {
+  benchmark::RegisterBenchmark("replay/csv_mode2", ReplayCsv);
+  benchmark::RegisterBenchmark("test/csv_mode2", TestCsv);
+}
 
 }  // namespace bench

@@ -127,13 +127,12 @@ int RunBacktest(const BacktestOptions& options) {
     if (!html)
       return Fail("cannot write the report " + options.html + ": " + std::strerror(errno), 2);
   }
+  // The router outlives the host's receiver, which hands it the requests.
+  ReportRouter reports;
   Host host;
   error = host.Load(options.plugin, start);
   if (!error.empty()) return Fail(error, 2);
-  ReportRouter reports;
-  EventLog received(nullptr);
-  received.Observe([&reports](const Json::Value& event) { reports.Receive(event); });
-  error = host.StartReceiver(received);
+  error = host.StartReceiver(reports);
   if (!error.empty()) return Fail(error);
 
   std::mutex setup;

@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/host/receiver.h"
+
 namespace sim::cli {
 
-class ReportRouter {
+class ReportRouter : public RequestSink {
  public:
   // A data id no other device of this process has.
   unsigned int NewDevice();
@@ -22,6 +24,7 @@ class ReportRouter {
   // Takes an event of the receiver's log and keeps it for the device its
   // body names.
   void Receive(const Json::Value& event);
+  void Received(Json::Value request) override { Receive(request); }
   // The device's report events since the last call, in order.
   std::vector<Json::Value> Take(unsigned int data_id);
 

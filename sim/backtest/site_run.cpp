@@ -14,54 +14,27 @@
 #include "sim/backtest/html_report.h"
 #include "sim/backtest/merge_patch.h"
 #include "sim/backtest/report_router.h"
-#include "sim/replay/csv_trace.h"
-#include "sim/host/host_events.h"
-#include "sim/report/plot.h"
-#include "sim/host/plugin_host.h"
-#include "sim/replay/replay.h"
 #include "sim/framework/sim_framework.h"
+#include "sim/host/device_run.h"
+#include "sim/host/host_events.h"
+#include "sim/host/plugin_host.h"
+#include "sim/replay/csv_trace.h"
+#include "sim/replay/replay.h"
+#include "sim/report/plot.h"
 
 namespace sim::cli {
 namespace {
-
-// Hands a device's framework calls to its side's analysis as they come, and
-// notes which alarms this round raised.
-class SideSink : public sim::EventSink {
- public:
-  SideSink(Analyser& analyser, RoundMarks& marks) : analyser_(analyser), marks_(marks) {}
-  void Record(const OSKVDevice&, Json::Value) override {}
-  bool WantsEvents() const override { return false; }
-  void RecordSent(const OSKVDevice&, const unsigned char* bytes, unsigned long length) override {
-    if (const auto record = DecodeRecord(bytes, length)) analyser_.RecordSent(*record);
-  }
-  void AlarmChecked(const OSKVDevice&, const std::string& first, const std::string& second,
-                    const std::string& third, bool condition) override {
-    const AlarmCall call = AlarmOf(first, second, third, condition);
-    const bool was_raised = raised_[call.id];
-    if (condition && !was_raised) marks_.raised.push_back(call.id);
-    raised_[call.id] = condition;
-    analyser_.AlarmChecked(call);
-  }
-  void ValueReported(const OSKVDevice&, const std::string& signal, float) override {
-    analyser_.ValueReported(signal);
-  }
-
- private:
-  Analyser& analyser_;
-  RoundMarks& marks_;
-  std::map<std::string, bool> raised_;
-};
 
 struct Side {
   const char* role;
   SideOutcome& outcome;
   Analyser analyser;
-  RoundMarks marks;
+  RoundMarker marker;
+  DeviceRun run{{&analyser, &marker}};
   Json::Value settings;
   fs::path workdir;
   int channel = 1;
   unsigned int data_id = 0;
-  DevicePtr device;
   DeviceState state;  // as the settings left the device
 
   Side(const char* name, SideOutcome& result) : role(name), outcome(result) {}
@@ -98,48 +71,29 @@ bool SetUp(Host& host, ReportRouter& reports, std::mutex& setup, int channel, Si
     error = "cannot work in " + side.workdir.string() + ": " + std::strerror(errno);
     return false;
   }
-  side.device = host.NewDevice(side.data_id, side.settings,
-                               std::make_shared<SideSink>(side.analyser, side.marks), error);
-  if (!side.device) return false;
-  try {
-    side.outcome.accepted = side.device->InitSetting(side.settings);
-    if (!side.outcome.accepted) error = sim::LastSettingsError(*side.device);
-  } catch (const std::exception& thrown) {
-    error = thrown.what();
-  } catch (...) {
-    error = "unknown exception";
-  }
+  if (!side.run.Make(host, side.data_id, side.settings, error)) return false;
+  const unsigned int data_id = side.data_id;
+  side.run.SetReportSource([&reports, data_id] { return reports.Take(data_id); });
+  const SettingsOutcome outcome = side.run.ApplySettings(side.settings);
+  side.outcome.accepted = outcome.accepted;
+  error = outcome.raw;
   if (!side.outcome.accepted) {
     error = "the " + std::string(side.role) +
             " settings are refused: " + (error.empty() ? "the framework refused them" : error);
   }
   if (side.outcome.accepted) {
     std::string why;
-    ReadDeviceState(*side.device, side.state, why);
+    ReadDeviceState(*side.run.device(), side.state, why);
     side.channel = channel > 0 ? channel : DefaultChannel(side.state);
   }
   return side.outcome.accepted;
 }
 
 // One round of the side on the row; false with why when the device throws.
-bool RunRound(ReportRouter& reports, int round, const CsvRow& row, Side& side, std::string& error) {
-  const int channel = row.channel.value_or(side.channel);
-  side.marks.Clear();
-  side.analyser.BeginRound(round, row.time, true);
-  sim::SetAiReading(*side.device, channel, row.value);
-  try {
-    CallProcess(*side.device, static_cast<short>(aikorvane::kChannelSampleBase + channel));
-  } catch (const std::exception& thrown) {
-    error = "the " + std::string(side.role) + " device threw in its round: " + thrown.what();
-    return false;
-  }
-  for (const Json::Value& report : reports.Take(side.data_id)) {
-    side.analyser.Add(report);
-    side.marks.discharge +=
-        FieldOf(ParseForm(report["body"].asString()), aikorvane::kDischargeStateField) + " ";
-  }
-  side.analyser.EndRound();
-  return true;
+bool RunRound(const CsvRow& row, Side& side, std::string& error) {
+  if (side.run.ChannelRound(row.channel.value_or(side.channel), row.value)) return true;
+  error = "the " + std::string(side.role) + " device threw in its round: " + side.run.Thrown();
+  return false;
 }
 
 // The site's plot: the thresholds of both sides, the candidate's marked
@@ -185,13 +139,11 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   std::string error;
   while (history.Next(row, error)) {
     sim::SetThreadVirtualTime(row.time);
-    const int round = static_cast<int>(std::min<long long>(outcome.rounds + 1, INT_MAX));
-    if (!RunRound(reports, round, row, baseline, error) ||
-        !RunRound(reports, round, row, candidate, error)) {
+    if (!RunRound(row, baseline, error) || !RunRound(row, candidate, error)) {
       error = site.folder.string() + ": at " + IsoTime(row.time) + ": " + error;
       break;
     }
-    comparer.Compare(row.time, baseline.marks, candidate.marks);
+    comparer.Compare(row.time, baseline.marker.Marks(), candidate.marker.Marks());
     if (!outcome.from) outcome.from = row.time;
     outcome.to = row.time;
     ++outcome.rounds;
@@ -199,7 +151,7 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   sim::SetThreadVirtualTime(std::nullopt);
   outcome.error = error;
   for (Side* side : {&baseline, &candidate}) {
-    side->device.reset();
+    side->run.Release();
     reports.Forget(side->data_id);
     side->outcome.analysis = side->analyser.Result();
   }

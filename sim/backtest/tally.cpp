@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "config/device_contract.h"
+
 namespace sim::cli {
 namespace {
 
@@ -15,6 +17,17 @@ const AlarmStats* StatsOf(const Analysis& analysis, const std::string& id) {
 }
 
 }  // namespace
+
+void RoundMarker::AlarmChecked(const AlarmCall& call) {
+  bool& raised = raised_[call.id];
+  if (call.condition && !raised) marks_.raised.push_back(call.id);
+  raised = call.condition;
+}
+
+void RoundMarker::DischargeReported(const Json::Value& request) {
+  marks_.discharge +=
+      FieldOf(ParseForm(request["body"].asString()), aikorvane::kDischargeStateField) + " ";
+}
 
 void RoundComparer::Compare(std::time_t now, const RoundMarks& baseline,
                             const RoundMarks& candidate) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/host/run_listener.h"
 #include "sim/report/analysis.h"
 
 namespace sim::cli {
@@ -22,6 +23,19 @@ struct RoundMarks {
     raised.clear();
     discharge.clear();
   }
+};
+
+// Follows one side's run and notes what each round did.
+class RoundMarker : public RunListener {
+ public:
+  const RoundMarks& Marks() const { return marks_; }
+  void RoundBegun(const RoundBegin&) override { marks_.Clear(); }
+  void AlarmChecked(const AlarmCall& call) override;
+  void DischargeReported(const Json::Value& request) override;
+
+ private:
+  RoundMarks marks_;
+  std::map<std::string, bool> raised_;  // alarm id -> condition last passed
 };
 
 // Kept for each alarm id and for the discharge reports: the times of the

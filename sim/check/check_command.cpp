@@ -137,9 +137,11 @@ class Checker {
     }
 
     std::string factory_error;
-    DevicePtr device =
-        host_.NewDevice(static_cast<unsigned int>(data_id_), settings, log_, factory_error);
-    if (!device) throw std::runtime_error(factory_error);
+    DeviceRun run(log_ ? std::vector<RunListener*>{log_.get()} : std::vector<RunListener*>{});
+    if (!run.Make(host_, static_cast<unsigned int>(data_id_), settings, factory_error)) {
+      throw std::runtime_error(factory_error);
+    }
+    OSKAIDevice& device = *run.device();
 
     const fs::path& workdir = site.workdir;
     Return back(start_);
@@ -152,9 +154,9 @@ class Checker {
     std::vector<std::string> uncaptured;
     {
       StdoutCapture capture;
-      EventLog quiet(nullptr);
-      site.accepted = ApplySettings(*device, log_ ? *log_ : quiet, settings,
-                                    Json::Value(Json::objectValue), site.refusal);
+      const SettingsOutcome outcome = run.ApplySettings(settings);
+      site.accepted = outcome.accepted;
+      site.refusal = outcome.error;
       for (const std::string& line : Lines(capture.Text())) {
         // With the event log on standard output its lines were captured too;
         // the device's own lines never open with a brace.
@@ -167,9 +169,9 @@ class Checker {
     }
     for (const std::string& line : uncaptured) std::cout << line << '\n';
     // The framework keeps a complaint exactly when its own step refused.
-    site.threw = !site.accepted && sim::LastSettingsError(*device).empty();
+    site.threw = !site.accepted && sim::LastSettingsError(device).empty();
     std::string why;
-    if (!ReadDeviceState(*device, site.state, why)) throw std::runtime_error(why);
+    if (!ReadDeviceState(device, site.state, why)) throw std::runtime_error(why);
     site.diagnostics = report.diagnostics;
 
     report.accepted = site.accepted;

@@ -3,12 +3,15 @@
 #include <json/writer.h>
 
 #include <algorithm>
-#include <ctime>
 #include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/framework/sim_framework.h"
 
 namespace sim::cli {
 
-EventLog::EventLog(std::ostream* out) : out_(out), detailed_(out != nullptr) {
+EventLog::EventLog(std::ostream* out) : out_(out) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";
   builder["emitUTF8"] = true;
@@ -17,91 +20,103 @@ EventLog::EventLog(std::ostream* out) : out_(out), detailed_(out != nullptr) {
   writer_.reset(builder.newStreamWriter());
 }
 
-void EventLog::Record(const OSKVDevice&, Json::Value event) {
-  if (event["event"].asString() == "SendSP") {
-    if (const auto record = DecodeRecord(event["bytes"].asString())) {
-      event["record"] = RecordJson(*record);
-    }
+void EventLog::Configured(const SettingsOutcome& outcome, const Json::Value& extra) {
+  if (out_ == nullptr) return;
+  Json::Value event(Json::objectValue);
+  for (const std::string& name : extra.getMemberNames()) event[name] = extra[name];
+  if (outcome.threw) {
+    event["event"] = "error";
+    event["where"] = "InitSetting";
+    event["message"] = outcome.error;
+  } else {
+    event["event"] = "InitSetting";
+    event["result"] = outcome.accepted;
+    if (!outcome.accepted) event["error"] = outcome.error;
   }
-  Write(std::move(event));
+  Write(event);
 }
 
-void EventLog::RecordSent(const OSKVDevice&, const unsigned char* bytes, unsigned long length) {
-  const auto record = DecodeRecord(bytes, length);
-  if (!record) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  analyser_.RecordSent(*record);
-}
-
-void EventLog::AlarmChecked(const OSKVDevice&, const std::string& first, const std::string& second,
-                            const std::string& third, bool condition) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  analyser_.AlarmChecked(AlarmOf(first, second, third, condition));
-}
-
-void EventLog::ValueReported(const OSKVDevice&, const std::string& signal, float) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  analyser_.ValueReported(signal);
-}
-
-void EventLog::Write(Json::Value event) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  WriteLocked(event);
-}
-
-void EventLog::WriteLocked(Json::Value& event) {
-  if (round_ > 0 && !event.isMember("round")) event["round"] = round_;
-  if (out_ != nullptr) {
-    // The library writes members in name order; put "event" and "round"
-    // first so that a line reads from what happened.
-    std::vector<std::string> names = event.getMemberNames();
-    std::stable_partition(names.begin(), names.end(), [](const std::string& name) {
-      return name == "event" || name == "round";
-    });
-    std::ostringstream line;
-    line << '{';
-    for (size_t i = 0; i < names.size(); ++i) {
-      if (i > 0) line << ',';
-      writer_->write(Json::Value(names[i]), &line);
-      line << ':';
-      writer_->write(event[names[i]], &line);
-    }
-    line << "}\n";
-    *out_ << line.str();
-    out_->flush();
+void EventLog::RoundBegun(const RoundBegin& begin) {
+  round_ = begin.round;
+  if (out_ == nullptr) return;
+  Json::Value event(Json::objectValue);
+  event["event"] = "round";
+  const RoundCause& cause = begin.cause;
+  if (cause.line > 0) event["line"] = cause.line;
+  if (cause.cache != nullptr) {
+    event["cause"] = "cache";
+    event["bytes"] = sim::Hex(cause.cache->data(), cause.cache->size());
+  } else {
+    event["cause"] = "sample";
+    event["sample"] = cause.sample;
   }
-  analyser_.Add(event);
-  if (observer_) observer_(event);
+  Write(event);
 }
 
-void EventLog::BeginRound(int round) {
-  // time() is the virtual clock's while one is set.
-  const std::time_t now = std::time(nullptr);
-  const bool on_clock = sim::VirtualTime().has_value();
-  std::lock_guard<std::mutex> lock(mutex_);
-  round_ = round;
-  analyser_.BeginRound(round, now, on_clock);
+void EventLog::DischargeReported(const Json::Value& request) {
+  if (out_ != nullptr) Write(request);
 }
 
-void EventLog::EndRound() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  round_ = 0;
+void EventLog::FrameworkCall(const Json::Value& event) {
+  if (out_ != nullptr) Write(event);
 }
 
-int EventLog::CurrentRound() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return round_;
+void EventLog::RoundResult(double value) {
+  if (out_ == nullptr) return;
+  Json::Value event(Json::objectValue);
+  event["event"] = "result";
+  event["value"] = value;
+  Write(event);
 }
 
-Analysis EventLog::Result() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return analyser_.Result();
+void EventLog::CacheLoaded(bool accepted) {
+  if (out_ == nullptr) return;
+  Json::Value event(Json::objectValue);
+  event["event"] = "LoadFromCache";
+  event["result"] = accepted;
+  Write(event);
 }
 
-void EventLog::Observe(std::function<void(const Json::Value&)> observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  observer_ = std::move(observer);
-  detailed_.store(out_ != nullptr || static_cast<bool>(observer_));
+void EventLog::Published(const Json::Value& values) {
+  if (out_ == nullptr) return;
+  Json::Value event(Json::objectValue);
+  event["event"] = "published";
+  event["values"] = values;
+  Write(event);
+}
+
+void EventLog::Failed(const RunError& error) {
+  if (out_ == nullptr) return;
+  Json::Value event(Json::objectValue);
+  event["event"] = "error";
+  event["where"] = error.where;
+  if (!error.file.empty()) {
+    event["file"] = error.file;
+    event["line"] = error.line;
+  }
+  event["message"] = error.message;
+  Write(event);
+}
+
+void EventLog::Write(const Json::Value& event) {
+  // The library writes members in name order; put "event" and "round"
+  // first so that a line reads from what happened.
+  std::vector<std::string> names = event.getMemberNames();
+  const bool numbered = round_ > 0 && !event.isMember("round");
+  if (numbered) names.push_back("round");
+  std::stable_partition(names.begin(), names.end(),
+                        [](const std::string& name) { return name == "event" || name == "round"; });
+  std::ostringstream line;
+  line << '{';
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) line << ',';
+    writer_->write(Json::Value(names[i]), &line);
+    line << ':';
+    writer_->write(numbered && names[i] == "round" ? Json::Value(round_) : event[names[i]], &line);
+  }
+  line << "}\n";
+  *out_ << line.str();
+  out_->flush();
 }
 
 }  // namespace sim::cli

@@ -4,17 +4,17 @@
 
 #include <chrono>
 
-#include "sim/host/event_log.h"
-
 namespace sim::cli {
 
-ReportReceiver::ReportReceiver(EventLog& log) : log_(log), server_(new httplib::Server) {}
+RequestSink::~RequestSink() = default;
+
+ReportReceiver::ReportReceiver(RequestSink& sink) : sink_(sink), server_(new httplib::Server) {}
 
 ReportReceiver::~ReportReceiver() { Stop(); }
 
 std::string ReportReceiver::Start() {
   // Log inside the handler, before the answer goes out: the device waits for
-  // the answer, so the request lands in the event log inside its round.
+  // the answer, so the request reaches the run inside its round.
   auto record = [this](const httplib::Request& request, httplib::Response& response, int status) {
     Json::Value event(Json::objectValue);
     event["event"] = "http";
@@ -33,7 +33,7 @@ std::string ReportReceiver::Start() {
     }
     event["body"] = request.body;
     event["status"] = status;
-    log_.Write(std::move(event));
+    sink_.Received(std::move(event));
     response.status = status;
     response.set_content(status == 200 ? "OK" : "Not Found", "text/plain");
   };

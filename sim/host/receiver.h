@@ -3,6 +3,8 @@
 // The built-in receiver of discharge reports: an HTTP server on the loopback
 // interface that answers every report with 200 and logs each request.
 
+#include <json/value.h>
+
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,14 +15,20 @@ class Server;
 
 namespace sim::cli {
 
-class EventLog;
+// Takes each request the receiver answered, as an "http" event, on the
+// receiver's thread, before the answer goes out.
+class RequestSink {
+ public:
+  virtual ~RequestSink();
+  virtual void Received(Json::Value request) = 0;
+};
 
 class ReportReceiver {
  public:
   // The path the device posts its discharge reports to.
   static constexpr const char* kPath = "/welcome/discharge/";
 
-  explicit ReportReceiver(EventLog& log);
+  explicit ReportReceiver(RequestSink& sink);
   ~ReportReceiver();
   ReportReceiver(const ReportReceiver&) = delete;
   ReportReceiver& operator=(const ReportReceiver&) = delete;
@@ -33,7 +41,7 @@ class ReportReceiver {
   void Stop();
 
  private:
-  EventLog& log_;
+  RequestSink& sink_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = -1;

@@ -93,8 +93,8 @@ std::unique_ptr<OSKAIDevice> Host::NewDevice(unsigned int data_id, const Json::V
   return device;
 }
 
-std::string Host::StartReceiver(EventLog& log) {
-  receiver_ = std::make_unique<ReportReceiver>(log);
+std::string Host::StartReceiver(RequestSink& sink) {
+  receiver_ = std::make_unique<ReportReceiver>(sink);
   std::string error = receiver_->Start();
   if (!error.empty()) return error;
   setenv("AIKORVANE_DISCHARGE_URL", receiver_->Url().c_str(), 1);

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "sim/framework/sim_framework.h"
 #include "sim/host/device_output.h"
 #include "sim/host/plugin_host.h"
 #include "sim/host/receiver.h"
-#include "sim/framework/sim_framework.h"
 
 namespace sim::cli {
 
@@ -52,9 +52,9 @@ class Host {
   // binary, else the installed one) and loads it; empty on success, else why
   // not. Every command loads its plug-in through this.
   std::string Load(const std::string& given, const fs::path& base);
-  // Starts the discharge report receiver, logging into log, and points the
-  // device's report URL at it. Empty on success, else why not.
-  std::string StartReceiver(EventLog& log);
+  // Starts the discharge report receiver, handing its requests to sink, and
+  // points the device's report URL at it. Empty on success, else why not.
+  std::string StartReceiver(RequestSink& sink);
   LoadedPlugin& plugin() { return *plugin_; }
   // A new device of the plug-in, its framework calls going to sink (null:
   // recorded nowhere), set up by the framework's Init with data_id and settings.

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "sim/host/device_output.h"
+#include "sim/host/device_run.h"
 #include "sim/host/event_log.h"
 #include "sim/host/session.h"
 #include "sim/replay/csv_trace.h"
@@ -101,34 +102,36 @@ struct Outputs {
 
 // Configures the device and runs the replay; the summary is the caller's.
 // Status 1 when anything failed.
-int Replay(const ReplayOptions& options, const Inputs& in, EventLog& log,
-           const std::shared_ptr<EventLog>& shared_log, Host& host, Json::Value& settings,
-           DeviceState& state) {
+int Replay(const ReplayOptions& options, const Inputs& in, EventLog& log, Analyser& analyser,
+           ReportInbox& inbox, Host& host, Json::Value& settings, DeviceState& state) {
   std::string error;
   if (!ReadSettingsFile(in.settings.string(), settings, error)) return Fail(error);
   error = host.Load(options.plugin, fs::current_path());
   if (!error.empty()) return Fail(error);
   if (!options.no_receiver) {
-    error = host.StartReceiver(log);
+    error = host.StartReceiver(inbox);
     if (!error.empty()) return Fail(error);
   }
   if (chdir(in.workdir.c_str()) != 0) {
     return Fail("cannot work in " + in.workdir.string() + ": " + std::strerror(errno));
   }
-  DevicePtr device =
-      host.NewDevice(static_cast<unsigned int>(options.data_id), settings, shared_log, error);
-  if (!device) return Fail(error);
-  if (!ApplySettings(*device, log, settings, Json::Value(Json::objectValue), error)) {
-    Fail("settings " + in.settings.string() + " not accepted: " + error);
+  DeviceRun run({&analyser, &log});
+  const InboxAttachment attached(&inbox, run);
+  if (!run.Make(host, static_cast<unsigned int>(options.data_id), settings, error)) {
+    return Fail(error);
+  }
+  const SettingsOutcome outcome = run.ApplySettings(settings);
+  if (!outcome.accepted) {
+    Fail("settings " + in.settings.string() + " not accepted: " + outcome.error);
     return 1;
   }
   // The channel and the plot's thresholds are what the device made of its
   // settings; a device that cannot be read leaves the defaults.
   std::string why;
-  if (!ReadDeviceState(*device, state, why)) {
+  if (!ReadDeviceState(*run.device(), state, why)) {
     std::cerr << "aikorvane-sim: " << why << "; channel 1 and no thresholds assumed" << std::endl;
   }
-  Replayer replayer(*device, log);
+  Replayer replayer(run);
   bool replayed = true;
   for (int pass = 0; pass < options.repeat && replayed; ++pass) {
     replayed = in.csv.empty()
@@ -186,14 +189,17 @@ int RunReplay(const ReplayOptions& options) {
   DeviceState state;
   int status = 0;
   unsigned long long device_lines = 0;
+  Analyser analyser;
   {
+    // The inbox outlives the host's receiver, which hands it the requests.
+    ReportInbox inbox;
     Host host;
     DeviceOutput device_output(device_target);
-    status = Replay(options, *in, *log, log, host, settings, state);
+    status = Replay(options, *in, *log, analyser, inbox, host, settings, state);
     device_lines = device_output.Lines();
     if (!device_output.Flush()) status = Fail("cannot write the device log " + options.device_log);
   }
-  const Analysis analysis = log->Result();
+  const Analysis analysis = analyser.Result();
   WriteSummary(options, analysis, human);
   if (files.plot.is_open()) {
     files.plot << RenderSvg(analysis, CollectThresholds(state, analysis));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "config/device_contract.h"
+
 namespace sim::cli {
 
 void Envelope::Add(const RoundAt& at, double voltage) {
@@ -80,30 +82,30 @@ void Analyser::AlarmChecked(const AlarmCall& call) {
   }
 }
 
-void Analyser::ValueReported(const std::string& signal) { ++analysis_.change_reports[signal]; }
+void Analyser::ValueReported(const std::string& signal, double) {
+  ++analysis_.change_reports[signal];
+}
 
-void Analyser::Add(const Json::Value& event) {
-  const std::string kind = event["event"].asString();
-  if (kind == "SendSP") {
-    if (const auto record = RecordOf(event)) RecordSent(*record);
-  } else if (kind == "CheckThresholdBool") {
-    AlarmChecked(*AlarmOf(event));
-  } else if (kind == "CheckAOReport") {
-    ValueReported(event["signal"].asString());
-  } else if (kind == "LoadFromCache" && !event["result"].asBool()) {
-    ++analysis_.refused_caches;
-  } else if (kind == "http") {
-    const FormFields fields = ParseForm(event["body"].asString());
-    analysis_.discharge_reports.push_back({round_, FieldOf(fields, "Play"),
-                                           FieldOf(fields, "His_DCV"), round_voltage_,
-                                           event["path"].asString(), event["status"].asInt()});
-  } else if (kind == "error") {
-    std::string where = event["where"].asString();
-    if (event.isMember("file")) {
-      where = event["file"].asString() + ":" + std::to_string(event["line"].asInt());
-    }
-    analysis_.errors.push_back(where + ": " + event["message"].asString());
-  }
+void Analyser::DischargeReported(const Json::Value& request) {
+  const FormFields fields = ParseForm(request["body"].asString());
+  analysis_.discharge_reports.push_back({round_, FieldOf(fields, aikorvane::kDischargeStateField),
+                                         FieldOf(fields, aikorvane::kDischargeVoltageField),
+                                         round_voltage_, request["path"].asString(),
+                                         request["status"].asInt()});
+}
+
+void Analyser::CacheLoaded(bool accepted) {
+  if (!accepted) ++analysis_.refused_caches;
+}
+
+void Analyser::Configured(const SettingsOutcome& outcome, const Json::Value&) {
+  if (outcome.threw) analysis_.errors.push_back("InitSetting: " + outcome.error);
+}
+
+void Analyser::Failed(const RunError& error) {
+  const std::string where =
+      error.file.empty() ? error.where : error.file + ":" + std::to_string(error.line);
+  analysis_.errors.push_back(where + ": " + error.message);
 }
 
 Analysis Analyser::Result() const {

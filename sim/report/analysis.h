@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/host/host_events.h"
+#include "sim/host/run_listener.h"
 
 namespace sim::cli {
 
@@ -89,17 +90,22 @@ struct Analysis {
 
 inline constexpr size_t kMaxKeptChanges = 100000;
 
-// Takes the events one by one as they are logged, or the framework's calls
-// as they are made, keeping only what the summary and the plot need.
-class Analyser {
+// Follows a run's rounds as they go, keeping only what the summary and the
+// plot need.
+class Analyser : public RunListener {
  public:
   void BeginRound(int round, std::time_t time, bool on_clock);
-  void EndRound() { round_.round = 0; }
-  void RecordSent(const AIKorvane_Data_t& record);
-  void AlarmChecked(const AlarmCall& call);
-  void ValueReported(const std::string& signal);
-  // A logged event of any kind.
-  void Add(const Json::Value& event);
+  void RoundBegun(const RoundBegin& begin) override {
+    BeginRound(begin.round, begin.time, begin.on_clock);
+  }
+  void RoundEnded() override { round_.round = 0; }
+  void RecordSent(const AIKorvane_Data_t& record) override;
+  void AlarmChecked(const AlarmCall& call) override;
+  void ValueReported(const std::string& signal, double value) override;
+  void DischargeReported(const Json::Value& request) override;
+  void CacheLoaded(bool accepted) override;
+  void Configured(const SettingsOutcome& outcome, const Json::Value& extra) override;
+  void Failed(const RunError& error) override;
   Analysis Result() const;
 
  private:

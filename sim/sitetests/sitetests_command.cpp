@@ -13,13 +13,13 @@
 #include <regex>
 #include <sstream>
 
-#include "sim/host/event_log.h"
 #include "sim/check/findings.h"
-#include "sim/host/session.h"
-#include "sim/sitetests/spec_run.h"
-#include "sim/sitetests/spec_file.h"
-#include "sim/report/text.h"
 #include "sim/framework/sim_framework.h"
+#include "sim/host/device_run.h"
+#include "sim/host/session.h"
+#include "sim/report/text.h"
+#include "sim/sitetests/spec_file.h"
+#include "sim/sitetests/spec_run.h"
 
 namespace sim::cli {
 namespace {
@@ -141,7 +141,7 @@ std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
 
 // A test file: its settings' warnings, then its tests, printed as one block.
 // `display` is the name the user gave; relative paths are read from `start`.
-FileResult RunFile(Host& host, const std::shared_ptr<EventLog>& log, const TestOptions& options,
+FileResult RunFile(Host& host, ReportInbox& inbox, const TestOptions& options,
                    const std::optional<std::regex>& selected, const std::string& display,
                    const fs::path& start) {
   FileResult result;
@@ -167,7 +167,7 @@ FileResult RunFile(Host& host, const std::shared_ptr<EventLog>& log, const TestO
   std::cout << Indented(warnings, "  ");
   for (const SiteTest& test : file.tests) {
     if (selected && !std::regex_search(test.name, *selected)) continue;
-    result.tests.push_back(RunSiteTest(host, log, file, test));
+    result.tests.push_back(RunSiteTest(host, inbox, file, test));
   }
   std::string report;
   for (const TestResult& test : result.tests) {
@@ -194,11 +194,12 @@ bool Failed(const FileResult& result) {
 int RunTests(const TestOptions& options) {
   const fs::path start = fs::current_path();
   UseUtcUnlessZoneSet();
+  // The inbox outlives the host's receiver, which hands it the requests.
+  ReportInbox inbox;
   Host host;
   std::string error = host.Load(options.plugin, start);
   if (!error.empty()) return Fail(error);
-  auto log = std::make_shared<EventLog>(nullptr);
-  error = host.StartReceiver(*log);
+  error = host.StartReceiver(inbox);
   if (!error.empty()) return Fail(error);
 
   std::optional<std::regex> selected;
@@ -212,7 +213,7 @@ int RunTests(const TestOptions& options) {
   std::vector<FileResult> results;
   bool malformed = false, failed = false;
   for (const std::string& name : options.files) {
-    results.push_back(RunFile(host, log, options, selected, name, start));
+    results.push_back(RunFile(host, inbox, options, selected, name, start));
     malformed = malformed || !results.back().malformed.empty();
     failed = failed || Failed(results.back());
   }

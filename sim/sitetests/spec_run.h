@@ -1,16 +1,16 @@
 #pragma once
 
-// One site test (test_file.h) run through the real plug-in on the virtual
+// One site test (spec_file.h) run through the real plug-in on the virtual
 // clock: a new device from the file's settings, the test's readings one
 // round each, and what differed from what the test expects, one block of
 // text per failed expectation.
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "sim/host/event_log.h"
+#include "sim/host/device_run.h"
 #include "sim/host/session.h"
+#include "sim/sitetests/comparison.h"
 #include "sim/sitetests/spec_file.h"
 
 namespace sim::cli {
@@ -22,11 +22,13 @@ struct TestResult {
   double seconds = 0;
 };
 
-TestResult RunSiteTest(Host& host, const std::shared_ptr<EventLog>& log, const TestFile& file,
-                       const SiteTest& test);
+// inbox: where the host's receiver hands the discharge reports.
+TestResult RunSiteTest(Host& host, ReportInbox& inbox, const TestFile& file, const SiteTest& test);
 
-// The float's exact text: nine significant digits, which read back as the
-// same float ("46.4999962"; whole and short values stay short: "46.5").
-std::string FloatText(double value);
+// Feeds the test's readings (series, trace or CSV) to the run's configured
+// device, one round each; a stopped input and settings a trace could not
+// apply become failures, each opened by head.
+void FeedTest(DeviceRun& run, const TestFile& file, const SiteTest& test, const std::string& head,
+              std::vector<std::string>& failures);
 
 }  // namespace sim::cli
