@@ -136,7 +136,7 @@ void TestCsv(benchmark::State& state) {
     sim::cli::DeviceRun run({&comparison});
     run.Attach(*replayed);
     std::vector<std::string> failures;
-    sim::cli::FeedTest(run, file, test, "", failures);
+    sim::cli::FeedTest(run, file, test, test.channel, "", failures);
     comparison.Finish();
     for (std::string& block : comparison.Failures({})) failures.push_back(std::move(block));
     for (const std::string& failure : failures) error += failure;

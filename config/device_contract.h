@@ -68,6 +68,7 @@ inline constexpr char kDischargeSignalNameField[] = "SPNames";
 inline constexpr char kDischargeVoltageField[] = "His_DCV";
 inline constexpr char kDischargeSignalId[] = "130610010010";
 inline constexpr char kDischargeSignalName[] = "001#48V蓄电池组电压";
+inline constexpr char kDischargeRunning[] = "1";
 inline constexpr char kDischargeEnded[] = "0";
 
 // The four texts of CheckThresholdBool. Alarm rows and alarm rules pass

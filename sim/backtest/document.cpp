@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "config/device_contract.h"
 #include "sim/report/summary.h"
 
 namespace sim::cli {
@@ -37,7 +38,7 @@ Json::Value SideJson(const SideOutcome& side) {
   }
   long long start = 0, progress = 0, end = 0;
   for (const Discharge& discharge : GroupDischarges(side.analysis.discharge_reports)) {
-    start += discharge.start.play == "1";
+    start += discharge.start.play == aikorvane::kDischargeRunning;
     progress += discharge.progress;
     end += discharge.end.has_value();
   }

@@ -227,18 +227,6 @@ int ChannelOrOne(int channel) { return channel >= 1 && channel <= kMaxChannel ? 
 
 int DefaultChannel(const DeviceState& state) { return ChannelOrOne(state.channel.ai_index_); }
 
-int DefaultChannel(const Json::Value& settings) {
-  namespace config = aikorvane::config;
-  const Json::Value& app = settings[config::kAppSetting];
-  const char* key = config::KeyOf(&config::ChannelSettings::ai_index_);
-  if (!app.isObject() || !app.isMember(key) || app[key].isNull()) return 1;
-  try {
-    return ChannelOrOne(std::atoi(app[key].asString().c_str()));
-  } catch (const std::exception&) {
-    return 1;
-  }
-}
-
 bool CsvTrace::Open(const std::string& path, std::string& error, int& line) {
   line = 0;
   std::error_code ignored;

@@ -62,8 +62,5 @@ inline constexpr int kMaxChannel = aikorvane::kMaxSampleChannel;
 // The channel readings go to when none is given: the device's ai_index_,
 // else 1.
 int DefaultChannel(const DeviceState& state);
-// The same before any device exists: "ai_index" read as the device reads it
-// on a new device, else 1.
-int DefaultChannel(const Json::Value& settings);
 
 }  // namespace sim::cli

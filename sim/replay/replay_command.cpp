@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "config/device_contract.h"
 #include "sim/host/device_output.h"
 #include "sim/host/device_run.h"
 #include "sim/host/event_log.h"
@@ -258,8 +259,9 @@ void AddReplayOptions(CLI::App& app, ReplayOptions& options) {
                                     "folder are used");
   csv->type_name("FILE");
   app.add_option("--channel", options.channel,
-                 "analog input the CSV readings go to, each round being process(20000 + N) "
-                 "(default: the settings' ai_index, else 1)")
+                 "analog input the CSV readings go to, each round being process(" +
+                     std::to_string(aikorvane::kChannelSampleBase) +
+                     " + N) (default: the device's ai_index_ as its settings leave it, else 1)")
       ->type_name("N")
       ->check(CLI::Range(1, kMaxChannel))
       ->needs(csv);

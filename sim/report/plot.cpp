@@ -253,7 +253,7 @@ void DrawReports(const Frame& frame, const Analysis& analysis, std::ostream& svg
   for (size_t i = 0; i < shown.size(); ++i) {
     const DischargeReport& report = *shown[i];
     const double x = at[i], y = frame.Y(*report.round_voltage);
-    const char* colour = report.play == "0" ? "#2a2" : "#c0c";
+    const char* colour = report.play == aikorvane::kDischargeEnded ? "#2a2" : "#c0c";
     if (rows[i] >= 0) {
       const double label_y = frame.top + 12 + 12.0 * rows[i];
       svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_y + 2 << "\" y2=\"" << y

@@ -3,6 +3,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "config/device_contract.h"
 #include "sim/report/text.h"
 
 namespace sim::cli {
@@ -69,7 +70,7 @@ void WriteDischarges(const Analysis& analysis, std::ostream& out) {
       break;
     }
     out << "  discharge " << shown << ": ";
-    if (discharge.start.play == "1") {
+    if (discharge.start.play == aikorvane::kDischargeRunning) {
       out << "start at " << At(analysis, discharge.start.at)
           << " Play=1 His_DCV=" << discharge.start.voltage << ", " << discharge.progress
           << " progress report" << (discharge.progress == 1 ? "" : "s") << ", ";
@@ -109,7 +110,7 @@ std::vector<Discharge> GroupDischarges(const std::vector<DischargeReport>& repor
   std::vector<Discharge> discharges;
   bool open = false;
   for (const DischargeReport& report : reports) {
-    if (report.play == "0") {
+    if (report.play == aikorvane::kDischargeEnded) {
       if (!open) discharges.push_back({report, 0, std::nullopt});
       discharges.back().end = report;
       open = false;
@@ -194,7 +195,9 @@ Json::Value SummaryJson(const Analysis& analysis) {
   Json::Value& discharges = json["discharges"] = Json::Value(Json::arrayValue);
   for (const Discharge& discharge : GroupDischarges(analysis.discharge_reports)) {
     Json::Value entry(Json::objectValue);
-    entry["start"] = discharge.start.play == "1" ? report_json(discharge.start) : Json::Value();
+    entry["start"] = discharge.start.play == aikorvane::kDischargeRunning
+                         ? report_json(discharge.start)
+                         : Json::Value();
     entry["progress"] = discharge.progress;
     entry["end"] = discharge.end ? report_json(*discharge.end) : Json::Value();
     discharges.append(entry);

@@ -15,8 +15,8 @@
 
 #include "sim/replay/csv_trace.h"
 #include "sim/replay/replay.h"
-#include "sim/sitetests/series.h"
 #include "sim/report/text.h"
+#include "sim/sitetests/series.h"
 #include "sim/sitetests/yaml_reading.h"
 
 namespace sim::cli {
@@ -128,12 +128,10 @@ void CheckSeriesPoints(const SiteTest& test, long long interval) {
   }
 }
 
-SiteTest ReadTest(const YAML::Node& node, int line, size_t index, const fs::path& folder,
-                  int default_channel) {
+SiteTest ReadTest(const YAML::Node& node, int line, size_t index, const fs::path& folder) {
   SiteTest test;
   test.line = line;
   test.name = "test " + std::to_string(index + 1);
-  test.channel = default_channel;
   int inputs = 0;
   ForEachKey(
       node, line, "a test",
@@ -267,10 +265,9 @@ bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& fi
     if (!tests || !tests->IsSequence() || tests->size() == 0) {
       Throw(tests_line, "tests: needs a list of one or more tests");
     }
-    const int channel = DefaultChannel(file.settings);
     for (const YAML::Node& item : *tests) {
       const int line = LineOf(item, tests_line);
-      file.tests.push_back(ReadTest(item, line, file.tests.size(), folder, channel));
+      file.tests.push_back(ReadTest(item, line, file.tests.size(), folder));
       if (file.tests.back().input == SiteTest::Input::kSeries) {
         CheckSeriesPoints(file.tests.back(), file.interval);
       }

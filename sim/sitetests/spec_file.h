@@ -44,7 +44,7 @@ struct ExpectedReport {
 struct SiteTest {
   int line = 0;
   std::string name;
-  int channel = 1;
+  int channel = 0;  // 0: the device's ai_index_ once its settings are applied
   enum class Input { kSeries, kTrace, kCsv } input = Input::kSeries;
   std::vector<std::optional<double>> series;
   std::filesystem::path path;  // trace or CSV file

@@ -5,12 +5,13 @@
 #include <optional>
 
 #include "sim/framework/sim_framework.h"
+#include "sim/replay/csv_trace.h"
 #include "sim/replay/replay.h"
 
 namespace sim::cli {
 
-void FeedTest(DeviceRun& run, const TestFile& file, const SiteTest& test, const std::string& head,
-              std::vector<std::string>& failures) {
+void FeedTest(DeviceRun& run, const TestFile& file, const SiteTest& test, int channel,
+              const std::string& head, std::vector<std::string>& failures) {
   Replayer replayer(run);
   bool ran = true;
   std::string error;
@@ -19,7 +20,7 @@ void FeedTest(DeviceRun& run, const TestFile& file, const SiteTest& test, const 
       for (size_t step = 0; step < test.series.size() && ran; ++step) {
         sim::SetVirtualTime(file.start + static_cast<std::time_t>(step) * file.interval);
         if (test.series[step]) {
-          ran = run.ChannelRound(test.channel, static_cast<float>(*test.series[step]));
+          ran = run.ChannelRound(channel, static_cast<float>(*test.series[step]));
           if (!ran) error = run.Error();
         }
       }
@@ -29,7 +30,7 @@ void FeedTest(DeviceRun& run, const TestFile& file, const SiteTest& test, const 
       error = replayer.Error();
       break;
     case SiteTest::Input::kCsv:
-      ran = replayer.RunCsv(test.path.string(), test.path_text, test.channel);
+      ran = replayer.RunCsv(test.path.string(), test.path_text, channel);
       error = replayer.Error();
       break;
   }
@@ -57,13 +58,16 @@ TestResult RunSiteTest(Host& host, ReportInbox& inbox, const TestFile& file, con
       const SettingsOutcome outcome = run.ApplySettings(file.settings);
       if (!outcome.accepted) error = "settings not accepted: " + outcome.error;
     }
+    std::string why;
+    DeviceState state;
     if (!error.empty()) {
       result.failures.push_back(head + error + "\n");
     } else {
-      FeedTest(run, file, test, head, result.failures);
+      // Readings go where the device, as its settings left it, reads them.
+      if (test.channel == 0) ReadDeviceState(*run.device(), state, why);
+      FeedTest(run, file, test, test.channel > 0 ? test.channel : DefaultChannel(state), head,
+               result.failures);
     }
-    std::string why;
-    DeviceState state;
     if (run.device() != nullptr && ReadDeviceState(*run.device(), state, why)) {
       thresholds = state.alarm_values;
     }

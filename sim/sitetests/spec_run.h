@@ -26,9 +26,10 @@ struct TestResult {
 TestResult RunSiteTest(Host& host, ReportInbox& inbox, const TestFile& file, const SiteTest& test);
 
 // Feeds the test's readings (series, trace or CSV) to the run's configured
-// device, one round each; a stopped input and settings a trace could not
-// apply become failures, each opened by head.
-void FeedTest(DeviceRun& run, const TestFile& file, const SiteTest& test, const std::string& head,
-              std::vector<std::string>& failures);
+// device, one round each on channel (series and CSV rows without their own);
+// a stopped input and settings a trace could not apply become failures, each
+// opened by head.
+void FeedTest(DeviceRun& run, const TestFile& file, const SiteTest& test, int channel,
+              const std::string& head, std::vector<std::string>& failures);
 
 }  // namespace sim::cli

@@ -12,6 +12,8 @@ namespace sim::cli::findings {
 namespace {
 
 using aikorvane::AlarmRow;
+using aikorvane::IsMode;
+using aikorvane::OperatingMode;
 
 struct Row {
   const AlarmRow* row = nullptr;
@@ -82,12 +84,12 @@ void Order(Context& c, const Row& high, const Row& low, const Row& very_low) {
 // mode 1 the host also checks the [AI] signals under ids of its own, so no
 // id counts as unused there.
 bool Unused(const Context& c, const std::string& id) {
-  if (c.s.b_mode == 1 || id == "value") return false;
-  if (c.s.b_mode == 2) {
+  if (c.Reads().ai_section || id == aikorvane::kGenericAlarmId) return false;
+  if (IsMode(c.s.b_mode, OperatingMode::kTelecom)) {
     return std::none_of(std::begin(aikorvane::kTelecomRows), std::end(aikorvane::kTelecomRows),
                         [&](const AlarmRow& row) { return id == row.id; });
   }
-  if (c.s.b_mode == 3) {
+  if (IsMode(c.s.b_mode, OperatingMode::kMobile)) {
     for (const AlarmRow& row : aikorvane::kMobileRows) {
       if (id == row.id) return false;
     }
@@ -101,9 +103,9 @@ bool Unused(const Context& c, const std::string& id) {
 
 std::string UsedIds(const Context& c) {
   std::vector<std::string> ids;
-  if (c.s.b_mode == 2) {
+  if (IsMode(c.s.b_mode, OperatingMode::kTelecom)) {
     for (const AlarmRow& row : aikorvane::kTelecomRows) ids.emplace_back(row.id);
-  } else if (c.s.b_mode == 3) {
+  } else if (IsMode(c.s.b_mode, OperatingMode::kMobile)) {
     for (const AlarmRow& row : aikorvane::kMobileRows) ids.emplace_back(row.id);
     ids.emplace_back("those of its [ALARM] rules");
   }
@@ -115,13 +117,13 @@ std::string UsedIds(const Context& c) {
 void AlarmRows(Context& c) {
   const auto& telecom = aikorvane::kTelecomRows;
   const auto& mobile = aikorvane::kMobileRows;
-  if (c.s.b_mode == 2) {
+  if (IsMode(c.s.b_mode, OperatingMode::kTelecom)) {
     Row rows[6];
     for (int i = 0; i < 6; ++i) rows[i] = Look(c, telecom[i]);
     for (const Row& row : rows) Zero(c, row);
     Order(c, rows[0], rows[1], rows[2]);  // 48 V
     Order(c, rows[3], rows[4], rows[5]);  // UPS
-  } else if (c.s.b_mode == 3) {
+  } else if (IsMode(c.s.b_mode, OperatingMode::kMobile)) {
     const Row high = Look(c, mobile[0]);
     const Row low = Look(c, mobile[1]);
     Zero(c, high);

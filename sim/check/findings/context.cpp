@@ -5,10 +5,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/setting_keys.h"
+
 namespace sim::cli::findings {
 
 Context::Context(const ConfiguredSite& configured)
-    : site(configured), s(configured.state), app(Member(configured.settings, "appSetting")) {
+    : site(configured),
+      s(configured.state),
+      app(Member(configured.settings, aikorvane::config::kAppSetting)) {
   line_starts_.push_back(0);
   const std::string& text = site.settings_text;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -196,6 +200,12 @@ int IniLine(const std::string& path, const std::string& section, const std::stri
     }
   }
   return 0;
+}
+
+const aikorvane::ModeReads& Context::Reads() const {
+  static constexpr aikorvane::ModeReads kNothing{};
+  const aikorvane::ModeReads* reads = aikorvane::ModeOf(s.b_mode);
+  return reads != nullptr ? *reads : kNothing;
 }
 
 }  // namespace sim::cli::findings

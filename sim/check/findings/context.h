@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/device_contract.h"
 #include "sim/check/findings.h"
 #include "sim/check/findings/codes.h"
 
@@ -15,6 +16,10 @@ namespace sim::cli::findings {
 class Context {
  public:
   explicit Context(const ConfiguredSite& site);
+
+  // What the device's operating mode reads and runs; a mode it does not know
+  // reads nothing.
+  const aikorvane::ModeReads& Reads() const;
 
   // place is a JSON pointer into the settings: the finding takes the
   // settings file and, where the pointer names a member, its line.

@@ -24,7 +24,7 @@ std::string Key(float Settings::*member) { return Quoted(config::KeyOf(member));
 }  // namespace
 
 void Discharge(Context& c) {
-  if (c.s.b_mode != 2) return;
+  if (!c.Reads().discharge_report) return;
   if (!(static_cast<double>(c.s.channel.discharge_v_) > aikorvane::kDischargeSwitch)) {
     c.Add(CodeId::kDischargeOff, AppPointer(&Settings::discharge_v_),
           "the discharge start voltage is " + Number(c.s.channel.discharge_v_) +

@@ -68,7 +68,7 @@ void HostSettings(Context& c) {
 
 // Mode 1 only: the change-based report runs there alone.
 void ReportPeriods(Context& c) {
-  if (!c.site.accepted || c.s.b_mode != 1) return;
+  if (!c.site.accepted || !c.Reads().ai_section) return;
   const Json::Value& reports =
       Context::Member(Context::Member(c.site.settings, sim::kHostSetting), "aoReport");
   if (!reports.isObject()) return;

@@ -25,7 +25,7 @@ std::string TrimmedSpaces(const std::string& word) {
 }  // namespace
 
 void AlarmRules(Context& c) {
-  if (c.s.b_mode != 3) return;
+  if (!c.Reads().alarm_records) return;
   const std::vector<std::string> words(std::begin(aikorvane::kComparisonWords),
                                        std::end(aikorvane::kComparisonWords));
   for (const auto& [key, rule] : c.s.alarm_rules) {
@@ -52,7 +52,7 @@ void AlarmRules(Context& c) {
 
 void AlarmRecords(Context& c) {
   const Json::Value& records = Context::Member(c.site.settings, config::kThresholdSetting);
-  if (c.s.b_mode != 3 && c.s.b_mode != 5) {
+  if (!c.Reads().alarm_records && !c.Reads().limit_records) {
     if (!records.isNull()) {
       c.Add(CodeId::kThresholdSettingIgnored, Pointer({config::kThresholdSetting}),
             "operating mode " + std::to_string(c.s.b_mode) +
@@ -61,7 +61,7 @@ void AlarmRecords(Context& c) {
     }
     return;
   }
-  if (c.s.b_mode != 3 || !records.isObject()) return;
+  if (!c.Reads().alarm_records || !records.isObject()) return;
   for (const std::string& name : records.getMemberNames()) {
     const Json::Value& record = records[name];
     const std::string place = Pointer({config::kThresholdSetting, name});

@@ -115,7 +115,7 @@ void WrongSide(Context& c, const Sources& sources) {
 
 void LimitRecords(Context& c) {
   const Json::Value& records = Context::Member(c.site.settings, config::kThresholdSetting);
-  if (c.s.b_mode != 5 || !records.isObject()) return;
+  if (!c.Reads().limit_records || !records.isObject()) return;
   Sources sources;
   for (const std::string& name : records.getMemberNames()) {
     const Json::Value& record = records[name];

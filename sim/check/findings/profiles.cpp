@@ -13,15 +13,17 @@ namespace sim::cli::findings {
 
 void Profile(Context& c) {
   if (c.profile.empty()) {
-    const bool needed = c.s.b_mode == 1 || c.s.b_mode == 3;
+    const bool needed = c.Reads().ai_section || c.Reads().alarm_section;
     std::string message = "no profile found in " + c.site.workdir.string() + "; the device tried";
     for (std::size_t i = 0; i < c.tried.size(); ++i) message += (i ? ", " : " ") + c.tried[i];
-    if (c.s.b_mode == 1) {
+    if (c.Reads().ai_section) {
       message +=
           ": it loads no [AI] signals, so no signal is checked or reported besides the "
           "voltage";
-    } else if (c.s.b_mode == 3) {
-      message += ": it loads no [ALARM] rules, so only alarms 007001 and 007002 are judged";
+    } else if (c.Reads().alarm_section) {
+      message += std::string(": it loads no [ALARM] rules, so only alarms ") +
+                 aikorvane::kMobileRows[0].id + " and " + aikorvane::kMobileRows[1].id +
+                 " are judged";
     } else {
       message += ": operating mode " + std::to_string(c.s.b_mode) +
                  " takes nothing from a profile, so nothing is lost";
@@ -50,8 +52,8 @@ void Profile(Context& c) {
   if (::access((c.site.workdir / ini).c_str(), F_OK) == 0) {
     message += ", and " + ini + " beside it is never read";
   }
-  // As with a missing profile: only modes 1 and 3 take anything from it.
-  const bool needed = c.s.b_mode == 1 || c.s.b_mode == 3;
+  // As with a missing profile: only modes that read a section take anything from it.
+  const bool needed = c.Reads().ai_section || c.Reads().alarm_section;
   if (!needed) {
     message += "; operating mode " + std::to_string(c.s.b_mode) +
                " takes nothing from a profile, so nothing is lost";
@@ -98,8 +100,8 @@ void EmptySections(Context& c) {
       ++headers.back().entries;
     }
   }
-  const bool needs_ai = c.s.b_mode == 1;
-  const bool needs_alarm = c.s.b_mode == 1 || c.s.b_mode == 3;
+  const bool needs_ai = c.Reads().ai_section;
+  const bool needs_alarm = c.Reads().alarm_section;
   for (const Header& header : headers) {
     if (header.entries != 0) continue;
     const std::string place = c.profile + " [" + header.name + "]";
@@ -125,7 +127,7 @@ void EmptySections(Context& c) {
 }
 
 void AiSignals(Context& c) {
-  if (c.s.b_mode != 1) return;
+  if (!c.Reads().ai_section) return;
   {
     for (const auto& [key, signal] : c.s.ai_signals) {
       if (signal.first.size() >= aikorvane::kShortestSignalId) continue;

@@ -22,9 +22,9 @@ std::string UnconvertiblePlace(const Context& c) {
     }
   }
   const Json::Value& records = Context::Member(c.site.settings, config::kThresholdSetting);
-  if ((c.s.b_mode != 3 && c.s.b_mode != 5) || !records.isObject()) return "/";
+  if ((!c.Reads().alarm_records && !c.Reads().limit_records) || !records.isObject()) return "/";
   std::vector<std::string> keys;
-  if (c.s.b_mode == 3) {
+  if (c.Reads().alarm_records) {
     keys = {config::kSignalName};
     for (const char* part : config::kAlarmPrefixParts) keys.emplace_back(part);
   } else {

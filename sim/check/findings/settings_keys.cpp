@@ -1,10 +1,13 @@
 // Keys of the settings object that nobody reads, values the device parses
+
+#include "config/device_contract.h"
 // other than the engineer wrote them, and the operating mode.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "config/setting_keys.h"
 #include "sim/check/findings/families.h"
@@ -141,13 +144,27 @@ void TopLevelKeys(Context& c) {
 
 void OperatingMode(Context& c) {
   const int mode = c.s.b_mode;
-  if (mode == 1 || mode == 2 || mode == 3 || mode == 5) return;
+  if (aikorvane::ModeOf(mode) != nullptr) return;
+  // The modes as the device knows them: "1, 2, 3 and 5", "1 (unicom), ... or 5 (limit tables)".
+  std::string known, choices;
+  const std::size_t count = std::size(aikorvane::kModes);
+  for (std::size_t i = 0; i < count; ++i) {
+    const aikorvane::ModeReads& reads = aikorvane::kModes[i];
+    const std::string number = std::to_string(static_cast<int>(reads.mode));
+    const bool last = i + 1 == count && i > 0;
+    known += (i == 0 ? "" : last ? " and " : ", ") + number;
+    choices += (i == 0 ? ""
+                : last ? " or "
+                       : ", ") +
+               number + " (" + (reads.limit_records ? "limit tables" : reads.carrier) + ")";
+  }
   c.Add(CodeId::kUnknownBMode, Pointer({config::kAppSetting, config::kOperatingMode}),
-        "operating mode " + std::to_string(mode) +
-            " is none of 1, 2, 3 and 5: each round runs only the host's generic check of the "
-            "voltage under \"value\" (no battery alarms, profile rules, limit tables or "
-            "discharge report); set \"b_mode\" to 1 (unicom), 2 (telecom), 3 (mobile) or 5 "
-            "(limit tables)");
+        "operating mode " + std::to_string(mode) + " is none of " + known +
+            ": each round runs only the host's generic check of the voltage under \"" +
+            aikorvane::kGenericAlarmId +
+            "\" (no battery alarms, profile rules, limit tables or discharge report); set "
+            "\"b_mode\" to " +
+            choices);
 }
 
 }  // namespace sim::cli::findings
