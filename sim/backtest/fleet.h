@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/host/site_folders.h"
 #include "sim/replay/csv_trace.h"
 
 namespace sim::cli {
@@ -22,22 +23,6 @@ struct Shard {
 
 // "K/N" with 1 <= K <= N; false with the reason.
 bool ParseShard(const std::string& text, Shard& shard, std::string& error);
-
-struct SiteFolder {
-  std::string name;  // the folder's own name: what shards sort by and candidates are found by
-  fs::path folder;
-};
-
-// The sites named on the command line, sorted by name. False when two share a
-// name, which would make shards and candidate folders ambiguous.
-bool SiteFolders(const std::vector<std::string>& given, const fs::path& base,
-                 std::vector<SiteFolder>& sites, std::string& error);
-
-// A folder of sites (a fleet): the folders directly below it that hold a
-// settings.json, sorted by name; empty when there are none or it cannot be
-// read. Nothing deeper is searched, so a site's own ini/ and history/ never
-// count as sites.
-std::vector<SiteFolder> SitesBelow(const fs::path& fleet);
 
 // This shard's fixed share of the sorted sites: every count-th, from the index-th.
 std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shard& shard);

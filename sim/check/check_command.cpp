@@ -12,12 +12,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "sim/backtest/fleet.h"
 #include "sim/check/check_output.h"
 #include "sim/check/findings.h"
 #include "sim/framework/sim_framework.h"
 #include "sim/host/event_log.h"
 #include "sim/host/session.h"
+#include "sim/host/site_folders.h"
 #include "sim/replay/replay.h"
 
 namespace sim::cli {
