@@ -25,6 +25,10 @@ struct HostCase {
   const char* unknown;  // place of the unknown-key warning; "" when none
 };
 
+const char kNoCountOfSeconds[] =
+    "hostSetting.aoReport.461627401001.lastReportTime must be a count of seconds (0 to "
+    "4294967295)";
+
 const HostCase kCases[] = {
     {"null", "hostSetting must be an object", ""},
     {"[1]", "hostSetting must be an object", ""},
@@ -68,31 +72,14 @@ const HostCase kCases[] = {
      "hostSetting.aoReport.461627401001.periodMinutes must be a number", ""},
     {R"({"aoReport":{"461627401001":{"lastReportValue":"0"}}})",
      "hostSetting.aoReport.461627401001.lastReportValue must be a number", ""},
-    {R"({"aoReport":{"461627401001":{"lastReportTime":-1}}})",
-     "hostSetting.aoReport.461627401001.lastReportTime must be a count of seconds (0 to "
-     "4294967295)",
-     ""},
-    {R"({"aoReport":{"461627401001":{"lastReportTime":4294967296}}})",
-     "hostSetting.aoReport.461627401001.lastReportTime must be a count of seconds (0 to "
-     "4294967295)",
-     ""},
-    {R"({"aoReport":{"461627401001":{"lastReportTime":1.5}}})",
-     "hostSetting.aoReport.461627401001.lastReportTime must be a count of seconds (0 to "
-     "4294967295)",
-     ""},
-    {R"({"aoReport":{"461627401001":{"lastReportTime":"0"}}})",
-     "hostSetting.aoReport.461627401001.lastReportTime must be a count of seconds (0 to "
-     "4294967295)",
-     ""},
+    {R"({"aoReport":{"461627401001":{"lastReportTime":-1}}})", kNoCountOfSeconds, ""},
+    {R"({"aoReport":{"461627401001":{"lastReportTime":4294967296}}})", kNoCountOfSeconds, ""},
+    {R"({"aoReport":{"461627401001":{"lastReportTime":1.5}}})", kNoCountOfSeconds, ""},
+    {R"({"aoReport":{"461627401001":{"lastReportTime":"0"}}})", kNoCountOfSeconds, ""},
     // Past int64, where the conversion itself would throw.
-    {R"({"aoReport":{"461627401001":{"lastReportTime":18446744073709551615}}})",
-     "hostSetting.aoReport.461627401001.lastReportTime must be a count of seconds (0 to "
-     "4294967295)",
+    {R"({"aoReport":{"461627401001":{"lastReportTime":18446744073709551615}}})", kNoCountOfSeconds,
      ""},
-    {R"({"aoReport":{"461627401001":{"lastReportTime":1e19}}})",
-     "hostSetting.aoReport.461627401001.lastReportTime must be a count of seconds (0 to "
-     "4294967295)",
-     ""},
+    {R"({"aoReport":{"461627401001":{"lastReportTime":1e19}}})", kNoCountOfSeconds, ""},
     // The first complaint in the order of the keys' table, not of the text.
     {R"({"aoReport":{"461627401001":1},"alarms":2,"aiGain":"x"})",
      "hostSetting.aiGain must be a number", ""},
