@@ -15,7 +15,8 @@ namespace {
 
 bool EndsWith(const std::string& text, const char* suffix) {
   const std::string tail(suffix);
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // Splits at the first comma; without one, the whole value is both parts.
@@ -65,7 +66,8 @@ void ReadOperatingMode(const Json::Value& settings, unsigned int data_id, int& b
   std::cout << "InitSetting " << data_id << " b_mode_:" << b_mode << std::endl;
 }
 
-std::string FindProfile(unsigned int data_id, const std::string& model, const std::string& carrier) {
+std::string FindProfile(unsigned int data_id, const std::string& model,
+                        const std::string& carrier) {
   const std::string id = std::to_string(data_id);
   const std::string top = "./ini/";
   const std::string sub = top + carrier + "/";

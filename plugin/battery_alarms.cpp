@@ -9,9 +9,9 @@
 #include <iostream>
 #include <sstream>
 
+#include "config/device_contract.h"
 #include "net/http_tool.h"
 #include "plugin/aikorvane.h"
-#include "config/device_contract.h"
 #include "plugin/alarm_rows.h"
 #include "plugin/text/diagnostic_line.h"
 #include "plugin/text/float_text.h"

@@ -4,8 +4,8 @@
 
 #include <iostream>
 
-#include "plugin/aikorvane.h"
 #include "config/device_contract.h"
+#include "plugin/aikorvane.h"
 #include "plugin/text/diagnostic_line.h"
 
 float AIKorvane::process(short sample) {

@@ -6,8 +6,8 @@
 
 #include <iostream>
 
-#include "config/device_settings.h"
 #include "config/device_contract.h"
+#include "config/device_settings.h"
 #include "config/setting_keys.h"
 
 template <typename DataT, typename HostBase, int kRecordCode>

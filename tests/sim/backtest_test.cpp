@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/report/analysis.h"
 #include "sim/backtest/fleet.h"
 #include "sim/backtest/merge_patch.h"
 #include "sim/backtest/tally.h"
+#include "sim/report/analysis.h"
 #include "support/sim_run.h"
 #include "support/test_support.h"
 

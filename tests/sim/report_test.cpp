@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/report/analysis.h"
 #include "sim/host/host_events.h"
+#include "sim/report/analysis.h"
 #include "sim/report/plot.h"
 #include "sim/report/summary.h"
 

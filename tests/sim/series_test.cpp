@@ -1,12 +1,13 @@
 // The notations of test files and CSV data: series, durations and times.
 
+#include "sim/sitetests/series.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
 
 #include "sim/replay/csv_trace.h"
-#include "sim/sitetests/series.h"
 
 namespace {
 
