@@ -71,7 +71,11 @@ Json::Value Summary(const std::vector<Json::Value>& sites) {
   AddPair(discharge, 0, 0);
   AddPair(ao, 0, 0);
   for (const Json::Value& site : sites) {
-    if (site.isMember("error")) ++failed;
+    // A failed site's figures, partial at best, stay in its own result.
+    if (site.isMember("error")) {
+      ++failed;
+      continue;
+    }
     if (!site["changes"].empty()) ++changed;
     rounds += Int(site["rounds"]);
     const Json::Value& baseline = site["baseline"];
@@ -145,6 +149,12 @@ Json::Value SiteJson(const SiteOutcome& site) {
   Json::Value json(Json::objectValue);
   json["site"] = site.site;
   if (!site.error.empty()) json["error"] = site.error;
+  // A failed site's figures cover the rounds before it failed, not its history.
+  if (!site.error.empty() && site.rounds > 0) json["partial"] = true;
+  if (!site.skipped.empty()) {
+    Json::Value& skipped = json["skipped"] = Json::Value(Json::arrayValue);
+    for (const std::string& entry : site.skipped) skipped.append(entry);
+  }
   json["rounds"] = Count(site.rounds);
   json["from"] = TimeOrNull(site.from);
   json["to"] = TimeOrNull(site.to);
@@ -197,8 +207,12 @@ std::string FormatText(const Json::Value& document) {
   for (const Json::Value& site : document["sites"]) {
     const std::string name = site["site"].asString();
     if (site.isMember("error")) out << name << ": error: " << site["error"].asString() << "\n";
+    for (const Json::Value& entry : site["skipped"]) {
+      out << name << ": skipped " << entry.asString() << "\n";
+    }
+    const std::string changes = site["partial"].asBool() ? name + " (partial): " : name + ": ";
     for (const Json::Value& change : site["changes"]) {
-      out << name << ": " << ChangeText(change) << "\n";
+      out << changes << ChangeText(change) << "\n";
     }
   }
   const Json::Value& summary = document["summary"];

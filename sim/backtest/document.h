@@ -25,6 +25,7 @@ struct SideOutcome {
 struct SiteOutcome {
   std::string site;
   std::string error;  // why the site could not be compared, with FILE:LINE where one is known
+  std::vector<std::string> skipped;  // entries of history/ that hold none of its rows
   long long rounds = 0;
   std::optional<std::time_t> from, to;
   SideOutcome baseline, candidate;

@@ -1,6 +1,7 @@
 #include "sim/backtest/fleet.h"
 
 #include <algorithm>
+#include <cctype>
 #include <system_error>
 
 namespace sim::cli {
@@ -17,6 +18,46 @@ bool ParseCount(const std::string& text, int& value) {
   }
   value = std::stoi(text);
   return true;
+}
+
+// ".csv" in any letter case: files copied from other systems come as ".CSV".
+bool IsCsvName(const fs::path& path) {
+  const std::string extension = path.extension().string();
+  if (extension.size() != 4) return false;
+  std::string lower;
+  for (char c : extension) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower == ".csv";
+}
+
+// What an entry of history/ is when it is no file that can be read as
+// rows ("a folder", "a link loop", ...); empty for a regular file.
+std::string EntryKind(const fs::path& path) {
+  std::error_code failure;
+  const fs::file_status own = fs::symlink_status(path, failure);
+  const fs::file_status target = fs::status(path, failure);
+  if (own.type() == fs::file_type::symlink &&
+      (failure || target.type() == fs::file_type::not_found)) {
+    if (failure == std::errc::too_many_symbolic_link_levels) return "a link loop";
+    if (!failure || failure == std::errc::no_such_file_or_directory) {
+      return "a link that leads nowhere";
+    }
+  }
+  if (failure) return failure.message();
+  switch (target.type()) {
+    case fs::file_type::regular:
+      return {};
+    case fs::file_type::directory:
+      return "a folder";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::socket:
+      return "a socket";
+    case fs::file_type::block:
+    case fs::file_type::character:
+      return "a device file";
+    default:
+      return "not a regular file";
+  }
 }
 
 }  // namespace
@@ -60,21 +101,33 @@ bool History::Open(const fs::path& site, std::string& error) {
   std::vector<std::pair<std::time_t, fs::path>> found;
   for (fs::directory_iterator it(folder, failure), end; !failure && it != end;
        it.increment(failure)) {
-    if (it->path().extension() != ".csv" || !it->is_regular_file(failure)) continue;
+    const fs::path& path = it->path();
+    const std::string kind = EntryKind(path);
+    if (!IsCsvName(path)) {
+      skipped_.push_back("history/" + path.filename().string() + ": " +
+                         (kind.empty() ? "not a .csv file" : kind));
+      continue;
+    }
+    // Checked before opening: a FIFO would block the read for good.
+    if (!kind.empty()) {
+      error = path.string() + ": cannot be read: " + kind;
+      return false;
+    }
     CsvTrace trace;
     CsvRow row;
     int line = 0;
-    if (!OpenFile(it->path(), trace, error)) return false;
+    if (!OpenFile(path, trace, error)) return false;
     if (!trace.Next(row, error, line)) {
-      error = Located(it->path(), line, error.empty() ? "no rows" : error);
+      error = Located(path, line, error.empty() ? "no rows" : error);
       return false;
     }
-    found.emplace_back(row.time, it->path());
+    found.emplace_back(row.time, path);
   }
   if (failure) {
     error = folder.string() + ": " + failure.message();
     return false;
   }
+  std::sort(skipped_.begin(), skipped_.end());
   if (found.empty()) {
     error = folder.string() + ": no .csv files";
     return false;

@@ -27,8 +27,8 @@ bool ParseShard(const std::string& text, Shard& shard, std::string& error);
 // This shard's fixed share of the sorted sites: every count-th, from the index-th.
 std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shard& shard);
 
-// The CSV files under a site's history/ folder, read in time order as one
-// history. Errors carry "FILE:LINE: " where a line is known.
+// The CSV files (".csv" in any letter case) under a site's history/ folder, read in time order as
+// one history. Errors carry "FILE:LINE: " where a line is known.
 class History {
  public:
   // Finds the files and orders them by their first row's time.
@@ -36,11 +36,15 @@ class History {
   // The next row of the history; false at the end (error empty) or at a bad
   // row, including a file whose rows go back before the previous file's end.
   bool Next(CsvRow& row, std::string& error);
+  // The entries of history/ that hold no rows of it, as "history/NAME: why",
+  // by name: whatever is left out is said, never lost without a word.
+  const std::vector<std::string>& Skipped() const { return skipped_; }
 
  private:
   bool OpenFile(const fs::path& file, CsvTrace& trace, std::string& error);
 
   std::vector<fs::path> files_;
+  std::vector<std::string> skipped_;
   size_t next_file_ = 0;
   std::unique_ptr<CsvTrace> trace_;
   fs::path file_;

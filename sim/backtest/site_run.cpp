@@ -115,6 +115,12 @@ void Draw(const SiteOutcome& outcome, const Side& baseline, const Side& candidat
             RenderComparisonSvg(outcome.baseline.analysis, outcome.candidate.analysis, thresholds));
 }
 
+bool OpenHistory(const fs::path& site, History& history, SiteOutcome& outcome) {
+  const bool opened = history.Open(site, outcome.error);
+  outcome.skipped = history.Skipped();
+  return opened;
+}
+
 }  // namespace
 
 SiteOutcome SiteRunner::Run(const SiteFolder& site) {
@@ -126,7 +132,7 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   if (!ReadSettingsFile((site.folder / "settings.json").string(), baseline.settings,
                         outcome.error) ||
       !CandidateSettings(candidate_source, site, baseline, candidate, outcome.error) ||
-      !history.Open(site.folder, outcome.error) ||
+      !OpenHistory(site.folder, history, outcome) ||
       !SetUp(host, reports, setup, channel, baseline, outcome.error) ||
       !SetUp(host, reports, setup, channel, candidate, outcome.error)) {
     for (const Side* side : {&baseline, &candidate}) {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/writer.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -24,6 +26,7 @@ using ::testing::HasSubstr;
 using testing_support::ParseJson;
 using testing_support::RunSim;
 using testing_support::SimRun;
+namespace fs = std::filesystem;
 
 const std::string kFleet = std::string(AIKORVANE_EXAMPLES) + "/fleet";
 const std::string kFixtures = std::string(AIKORVANE_SOURCE_TESTS) + "/fixtures/backtest";
@@ -248,6 +251,77 @@ TEST_F(Backtest, RefusedSettingsAndUsageErrors) {
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.out, HasSubstr("east: error: "));
   EXPECT_THAT(run.out, HasSubstr("has no folder for this site"));
+}
+
+// Every entry of history/ is read or named: ".csv" in any case is read,
+// anything else is named in the site's result, and an entry named *.csv
+// that holds no readable rows is an error of the site.
+TEST_F(Backtest, EveryHistoryEntryReadOrNamed) {
+  fs::copy(kFixtures + "/entries", "entries",
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  ASSERT_EQ(mkfifo("entries/history/pipe", 0600), 0);
+  const SimRun run = RunSim("backtest --format json " + patch_ + "entries");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Json::Value document = Document(run);
+  const Json::Value& site = SiteOf(document, "entries");
+  EXPECT_FALSE(site.isMember("error")) << site["error"].asString();
+  EXPECT_EQ(site["from"], "2026-11-01T00:00:00+00:00");  // from 2026-11-01.CSV
+  EXPECT_EQ(site["rounds"], 4);
+  EXPECT_EQ(site["skipped"], ParseJson(R"([
+    "history/gone: a link that leads nowhere",
+    "history/loop: a link loop",
+    "history/notes.txt: not a .csv file",
+    "history/old: a folder",
+    "history/pipe: a FIFO"])"));
+  EXPECT_THAT(RunSim("backtest " + patch_ + "entries").out,
+              HasSubstr("entries: skipped history/notes.txt: not a .csv file\n"));
+
+  const struct {
+    const char* name;
+    void (*make)(const fs::path&);
+    const char* error;
+  } unreadable[] = {
+      {"folder", [](const fs::path& p) { fs::create_directory(p); }, "a folder"},
+      {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "a FIFO"},
+      {"dangling", [](const fs::path& p) { fs::create_symlink("gone.csv", p); },
+       "a link that leads nowhere"},
+      {"loop", [](const fs::path& p) { fs::create_symlink(p.filename(), p); }, "a link loop"},
+  };
+  for (const auto& c : unreadable) {
+    fs::copy(kFixtures + "/gap", c.name, fs::copy_options::recursive);
+    c.make(fs::path(c.name) / "history" / "x.csv");
+    const SimRun bad = RunSim("backtest --format json " + patch_ + c.name);
+    EXPECT_EQ(bad.status, 1) << c.name << bad.err;
+    EXPECT_THAT(SiteOf(Document(bad), c.name)["error"].asString(),
+                HasSubstr(std::string(c.name) + "/history/x.csv: cannot be read: " + c.error));
+  }
+}
+
+// A site that fails part-way keeps its figures in its own result, marked
+// partial, and adds nothing to the fleet's.
+TEST_F(Backtest, FailedSiteOutOfTheFleetTotals) {
+  const SimRun alone = RunSim("backtest --format json " + patch_ + kFleet + "/east");
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  const SimRun run =
+      RunSim("backtest --format json " + patch_ + kFleet + "/east " + kFixtures + "/breaks");
+  EXPECT_EQ(run.status, 1) << run.err;
+  const Json::Value document = Document(run);
+  const Json::Value& breaks = SiteOf(document, "breaks");
+  EXPECT_THAT(breaks["error"].asString(), HasSubstr("breaks/history/2026-11-02.csv:5: "));
+  EXPECT_EQ(breaks["partial"], true);
+  EXPECT_EQ(breaks["rounds"], 3);
+  EXPECT_FALSE(breaks["changes"].empty());  // it changed before it broke
+  Json::Value summary = Document(alone)["summary"];
+  summary["sites"] = 2;
+  summary["sites_failed"] = 1;
+  EXPECT_EQ(document["summary"], summary);
+  EXPECT_FALSE(SiteOf(document, "east").isMember("partial"));
+  // Failed before its first round: no figures, nothing partial.
+  const Json::Value none =
+      Document(RunSim("backtest --format json " + patch_ + kFixtures + "/no-history"));
+  EXPECT_FALSE(SiteOf(none, "no-history").isMember("partial"));
+  EXPECT_THAT(RunSim("backtest " + patch_ + kFixtures + "/breaks").out,
+              HasSubstr("breaks (partial): 110610050010 "));
 }
 
 }  // namespace
