@@ -5,12 +5,16 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <sstream>
 #include <streambuf>
 #include <thread>
 
+#include "sim/backtest/candidate_check.h"
 #include "sim/backtest/document.h"
 #include "sim/backtest/fleet.h"
 #include "sim/backtest/html_report.h"
@@ -26,6 +30,8 @@ struct BacktestOptions {
   std::vector<std::string> sites;
   std::string candidate_patch;
   std::string candidate;
+  bool allow_unknown_keys = false;
+  bool strict = false;
   std::string format = "text";
   std::string html;
   unsigned jobs = 0;
@@ -44,21 +50,50 @@ class Discard : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
-bool ReadPatch(const std::string& path, Json::Value& patch, std::string& error) {
+// The JSON reader's first error ("* Line L, Column C\n  what") as
+// "FILE:L:C: not JSON: what".
+std::string ReaderError(const std::string& file, const std::string& reason) {
+  int line = 0, column = 0;
+  std::string what = reason;
+  if (std::sscanf(reason.c_str(), "* Line %d, Column %d", &line, &column) == 2) {
+    const size_t newline = reason.find('\n');
+    what = newline == std::string::npos ? std::string() : reason.substr(newline + 1);
+    what = what.substr(0, what.find('\n'));
+    what.erase(0, what.find_first_not_of(' '));
+    return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": not JSON: " + what;
+  }
+  return file + ": not JSON: " + what;
+}
+
+bool ReadPatch(const std::string& path, const std::string& shown, bool allow_unknown_keys,
+               Json::Value& patch, std::string& error) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot be read";
+  std::ostringstream bytes;
+  if (in) bytes << in.rdbuf();
+  if (!in || in.bad()) {
+    error = shown + ": cannot be read";
     return false;
   }
+  const std::string text = bytes.str();
   Json::CharReaderBuilder builder;
   builder["strictRoot"] = true;
+  // Text after the patch's value is a patch cut or pasted wrong, never
+  // something to leave out unsaid.
+  builder["failIfExtra"] = true;
   std::string reason;
-  if (!Json::parseFromStream(builder, in, &patch, &reason)) {
-    error = path + ": not JSON: " + reason;
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  if (!reader->parse(text.data(), text.data() + text.size(), &patch, &reason)) {
+    error = ReaderError(shown, reason);
     return false;
   }
   if (!patch.isObject()) {
-    error = path + ": a merge patch of settings must be a JSON object";
+    error = shown + ": a merge patch of settings must be a JSON object";
+    return false;
+  }
+  const std::vector<std::string> unknown = UnknownPatchMembers(patch, text, shown);
+  if (!allow_unknown_keys && !unknown.empty()) {
+    for (const std::string& member : unknown) error += (error.empty() ? "" : "\n") + member;
+    error += "\n(--allow-unknown-keys runs the backtest all the same)";
     return false;
   }
   return true;
@@ -105,7 +140,8 @@ int RunBacktest(const BacktestOptions& options) {
   }
   CandidateSource source;
   if (!options.candidate_patch.empty()) {
-    if (!ReadPatch(Absolute(options.candidate_patch, start).string(), source.patch, error)) {
+    if (!ReadPatch(Absolute(options.candidate_patch, start).string(), options.candidate_patch,
+                   options.allow_unknown_keys, source.patch, error)) {
       return Fail(error, 2);
     }
   } else {
@@ -141,10 +177,12 @@ int RunBacktest(const BacktestOptions& options) {
       host, reports, source, options.channel, setup, options.html.empty() ? nullptr : &plots};
   const unsigned jobs =
       options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  std::vector<Json::Value> checks = CheckCandidates(host, source, sites, options.candidate_patch);
   Discard discard;
   std::streambuf* const console = std::cout.rdbuf(&discard);
   std::vector<Json::Value> results = RunSites(runner, sites, jobs);
   std::cout.rdbuf(console);
+  AddChecks(results, std::move(checks), options.strict);
   if (chdir(start.c_str()) != 0) return Fail("cannot return to " + start.string());
   if (!MakeDocument(std::move(results), document, error)) return Fail(error, 2);
   if (html.is_open()) {
@@ -177,6 +215,11 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
       "a folder holding DIR/<site name>/settings.json (and its ini/ where it differs)");
   folder->type_name("DIR");
   patch->excludes(folder);
+  backtest->add_flag("--allow-unknown-keys", options->allow_unknown_keys,
+                     "run a --candidate-patch that holds members neither the device nor the host "
+                     "reads (else a usage error naming them)");
+  backtest->add_flag("--strict", options->strict,
+                     "fail a site whose candidate settings have a warning of the check");
   backtest->add_option("--format", options->format, "text (default) or json")
       ->check(CLI::IsMember({"text", "json"}));
   backtest->add_option("--html", options->html, "also write a self-contained HTML report")

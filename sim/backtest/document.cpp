@@ -130,6 +130,17 @@ std::string ChangeText(const Json::Value& change) {
   return out.str();
 }
 
+// A finding of the check as the check writes it, on one line.
+std::string FindingText(const Json::Value& finding) {
+  std::string text = finding["file"].asString();
+  if (finding.isMember("line")) text += ":" + std::to_string(finding["line"].asInt());
+  if (finding.isMember("column")) text += ":" + std::to_string(finding["column"].asInt());
+  text += ": " + finding["severity"].asString() + " " + finding["code"].asString();
+  const std::string place = finding["place"].asString();
+  if (!place.empty() && place != finding["file"].asString()) text += " " + place;
+  return text + ": " + finding["message"].asString();
+}
+
 }  // namespace
 
 std::string IsoTime(std::time_t time) {
@@ -209,6 +220,9 @@ std::string FormatText(const Json::Value& document) {
     if (site.isMember("error")) out << name << ": error: " << site["error"].asString() << "\n";
     for (const Json::Value& entry : site["skipped"]) {
       out << name << ": skipped " << entry.asString() << "\n";
+    }
+    for (const Json::Value& finding : site["check"]["findings"]) {
+      out << name << ": candidate: " << FindingText(finding) << "\n";
     }
     const std::string changes = site["partial"].asBool() ? name + " (partial): " : name + ": ";
     for (const Json::Value& change : site["changes"]) {

@@ -78,9 +78,26 @@ void SiteTable(const std::vector<const Json::Value*>& sites, std::ostream& out) 
   out << "</table>\n";
 }
 
+void List(const char* title, const Json::Value& items, std::ostream& out) {
+  if (items.empty()) return;
+  out << "<p>" << title << ":</p>\n<ul>\n";
+  for (const Json::Value& item : items) out << "<li>" << Html(item.asString()) << "</li>\n";
+  out << "</ul>\n";
+}
+
 void SiteSection(const Json::Value& site, const std::string* svg, std::ostream& out) {
   out << "<section><h3>" << Html(site["site"].asString()) << "</h3>\n";
   if (site.isMember("error")) out << "<p>" << Html(site["error"].asString()) << "</p>\n";
+  if (site["partial"].asBool()) {
+    out << "<p>Partial: the figures cover the rounds before the site failed.</p>\n";
+  }
+  List("Skipped in history/", site["skipped"], out);
+  Json::Value findings(Json::arrayValue);
+  for (const Json::Value& finding : site["check"]["findings"]) {
+    findings.append(finding["severity"].asString() + " " + finding["code"].asString() + " " +
+                    finding["place"].asString() + ": " + finding["message"].asString());
+  }
+  List("The check of the candidate settings", findings, out);
   if (!site["changes"].empty()) {
     out << "<table><tr><th>change</th><th>alarm</th><th>baseline</th><th>candidate</th>"
            "<th>first differences</th></tr>\n";
@@ -140,7 +157,8 @@ std::string HtmlReport(const Json::Value& document,
       << kPlottedSites << " sites that change most are drawn.</p>\n";
   for (const Json::Value* site : sites) {
     const auto plot = by_site.find((*site)["site"].asString());
-    if (plot != by_site.end() || site->isMember("error") || !(*site)["changes"].empty()) {
+    if (plot != by_site.end() || site->isMember("error") || !(*site)["changes"].empty() ||
+        !(*site)["skipped"].empty() || !(*site)["check"]["findings"].empty()) {
       SiteSection(*site, plot != by_site.end() ? &plot->second : nullptr, out);
     }
   }

@@ -40,28 +40,6 @@ struct Side {
   Side(const char* name, SideOutcome& result) : role(name), outcome(result) {}
 };
 
-// Settings of the candidate side: the patched baseline, or the site's folder
-// under the candidate folder (with its own ini/ where it has one).
-bool CandidateSettings(const CandidateSource& source, const SiteFolder& site, Side& baseline,
-                       Side& candidate, std::string& error) {
-  if (source.folder.empty()) {
-    candidate.settings = ApplyMergePatch(baseline.settings, source.patch);
-    candidate.workdir = site.folder;
-    return true;
-  }
-  const fs::path folder = source.folder / site.name;
-  std::error_code failure;
-  if (!fs::is_directory(folder, failure)) {
-    error = folder.string() + ": the candidate folder has no folder for this site";
-    return false;
-  }
-  if (!ReadSettingsFile((folder / "settings.json").string(), candidate.settings, error)) {
-    return false;
-  }
-  candidate.workdir = fs::is_directory(folder / "ini", failure) ? folder : site.folder;
-  return true;
-}
-
 // A device of the side, configured in its working directory; false with why.
 bool SetUp(Host& host, ReportRouter& reports, std::mutex& setup, int channel, Side& side,
            std::string& error) {
@@ -122,6 +100,36 @@ bool OpenHistory(const fs::path& site, History& history, SiteOutcome& outcome) {
 }
 
 }  // namespace
+
+// Settings of the candidate side: the patched baseline, or the site's folder
+// under the candidate folder (with its own ini/ where it has one).
+bool CandidateOf(const CandidateSource& source, const SiteFolder& site, const Json::Value& own,
+                 Candidate& candidate, std::string& error) {
+  if (source.folder.empty()) {
+    candidate.settings = ApplyMergePatch(own, source.patch);
+    candidate.workdir = site.folder;
+    return true;
+  }
+  const fs::path folder = source.folder / site.name;
+  std::error_code failure;
+  if (!fs::is_directory(folder, failure)) {
+    error = folder.string() + ": the candidate folder has no folder for this site";
+    return false;
+  }
+  candidate.file = folder / "settings.json";
+  if (!ReadSettingsFile(candidate.file.string(), candidate.settings, error)) return false;
+  candidate.workdir = fs::is_directory(folder / "ini", failure) ? folder : site.folder;
+  return true;
+}
+
+bool CandidateSettings(const CandidateSource& source, const SiteFolder& site, Side& baseline,
+                       Side& candidate, std::string& error) {
+  Candidate made;
+  if (!CandidateOf(source, site, baseline.settings, made, error)) return false;
+  candidate.settings = std::move(made.settings);
+  candidate.workdir = std::move(made.workdir);
+  return true;
+}
 
 SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   SiteOutcome outcome;

@@ -26,6 +26,17 @@ struct CandidateSource {
   fs::path folder;    // DIR of DIR/<site name>/settings.json
 };
 
+// A site's candidate settings and the folder its device works in.
+struct Candidate {
+  Json::Value settings;
+  fs::path workdir;
+  fs::path file;  // the candidate's own settings file; empty when patched
+};
+
+// The site's candidate made from its own settings; false with why.
+bool CandidateOf(const CandidateSource& source, const SiteFolder& site, const Json::Value& own,
+                 Candidate& candidate, std::string& error);
+
 struct SiteRunner {
   Host& host;
   ReportRouter& reports;

@@ -324,4 +324,73 @@ TEST_F(Backtest, FailedSiteOutOfTheFleetTotals) {
               HasSubstr("breaks (partial): 110610050010 "));
 }
 
+// The patch's members are matched against what the device and the host
+// read; text after the patch is refused; every member read runs.
+TEST_F(Backtest, PatchMembersAreRead) {
+  const std::string unknown = kFixtures + "/unknown-members.json";
+  const struct {
+    std::string patch;
+    int status;
+    std::vector<std::string> said;
+  } cases[] = {
+      {unknown,
+       2,
+       {unknown + ":3:33: /appSetting/dischrge_v: the device does not read \"dischrge_v\"; did "
+                  "you mean \"discharge_v\"?",
+        unknown + ":2:18: /appSettings: neither the device nor the host reads \"appSettings\"; "
+                  "did you mean \"appSetting\"?",
+        unknown + ":5:14: /hostSetting/alarm: the host does not read \"alarm\"; did you mean "
+                  "\"alarms\"?",
+        "--allow-unknown-keys"}},
+      {kFixtures + "/trailing.json",
+       2,
+       {kFixtures + "/trailing.json:4:1: not JSON: Extra non-whitespace after JSON value."}},
+      {kFixtures + "/every-member-read.json", 0, {}},
+  };
+  for (const auto& c : cases) {
+    const SimRun run = RunSim("backtest --candidate-patch " + c.patch + " " + kFleet + "/east");
+    EXPECT_EQ(run.status, c.status) << c.patch << run.err;
+    for (const std::string& said : c.said) EXPECT_THAT(run.err, HasSubstr(said)) << c.patch;
+    if (c.said.empty()) EXPECT_EQ(run.err, "");
+  }
+  const SimRun allowed = RunSim("backtest --format json --allow-unknown-keys --candidate-patch " +
+                                unknown + " " + kFleet + "/east");
+  EXPECT_EQ(allowed.status, 0) << allowed.err;
+  EXPECT_EQ(SiteOf(Document(allowed), "east")["check"]["warnings"], 3);
+}
+
+// The candidate of each site goes through the check: its findings are in
+// the site's result, and --strict fails the site on a warning.
+TEST_F(Backtest, CandidateChecked) {
+  const std::string misread = "--candidate-patch " + kFixtures + "/misread-value.json ";
+  const std::string folder = "--candidate " + kFixtures + "/candidates ";
+  const struct {
+    std::string arguments;
+    int status;
+    std::string file;  // where the finding is placed
+  } cases[] = {
+      {misread, 0, kFleet + "/east/settings.json patched by " + kFixtures + "/misread-value.json"},
+      {misread + "--strict ", 1, ""},
+      {folder, 0, kFixtures + "/candidates/east/settings.json:8:20"},
+      {folder + "--strict ", 1, ""},
+      {patch_ + "--strict ", 0, ""},  // the bundled patch has nothing to find
+  };
+  for (const auto& c : cases) {
+    const SimRun run = RunSim("backtest --format json " + c.arguments + kFleet + "/east");
+    EXPECT_EQ(run.status, c.status) << c.arguments << run.err;
+    const Json::Value document = Document(run);
+    const Json::Value& east = SiteOf(document, "east");
+    const bool found = c.arguments.find(patch_) == std::string::npos;
+    EXPECT_EQ(east["check"]["warnings"], found ? 1 : 0) << c.arguments;
+    EXPECT_EQ(east.isMember("error"), c.status == 1) << c.arguments;
+    EXPECT_EQ(document["summary"]["sites_failed"], c.status) << c.arguments;
+    if (c.file.empty()) continue;
+    EXPECT_EQ(east["check"]["findings"][0]["code"], "not-a-number") << c.arguments;
+    const SimRun text = RunSim("backtest " + c.arguments + kFleet + "/east");
+    EXPECT_THAT(text.out, HasSubstr("east: candidate: " + c.file +
+                                    ": warning not-a-number /appSetting/discharge_v: \"48x\""))
+        << c.arguments;
+  }
+}
+
 }  // namespace
