@@ -23,7 +23,7 @@ fi
 # build machine's, so the cross build takes the build machine's headers and
 # links the arm64 runtime library, which installs beside the amd64 one.
 bash scripts/deps.sh dpkg-dev g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user \
-  libjsoncpp-dev:arm64 libcurl4-openssl-dev:arm64 libboost-dev:arm64 \
+  libjsoncpp-dev:arm64 libcurl4-openssl-dev:arm64 libssl-dev:arm64 libboost-dev:arm64 \
   libboost-date-time-dev:arm64 libboost-thread-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
   libcpp-httplib-dev:arm64 libyaml-cpp0.7:arm64
 

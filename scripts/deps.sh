@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and runs with; idempotent.
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config binutils libjsoncpp-dev libcurl4-openssl-dev
+packages=(cmake ninja-build g++ pkg-config binutils libjsoncpp-dev libcurl4-openssl-dev libssl-dev
   libboost-dev libboost-date-time-dev libboost-thread-dev libcpp-httplib-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev libyaml-cpp-dev libfccp-dev help2man
   locales tzdata parallel python3 "$@")

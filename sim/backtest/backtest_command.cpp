@@ -3,9 +3,11 @@
 #include <json/reader.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -19,6 +21,7 @@
 #include "sim/backtest/fleet.h"
 #include "sim/backtest/html_report.h"
 #include "sim/backtest/report_router.h"
+#include "sim/backtest/run_record.h"
 #include "sim/backtest/site_run.h"
 #include "sim/host/event_log.h"
 #include "sim/host/session.h"
@@ -129,52 +132,92 @@ int Output(const BacktestOptions& options, const Json::Value& document) {
   return document["summary"]["sites_failed"].asInt64() > 0 ? 1 : 0;
 }
 
-int RunBacktest(const BacktestOptions& options) {
-  UseUtcUnlessZoneSet();
-  const fs::path start = fs::current_path();
-  std::string error;
-  Json::Value document;
-  if (!options.merge.empty()) {
-    if (!MergeDocuments(options.merge, document, error)) return Fail(error, 2);
-    return Output(options, document);
+// Opened before the run, so that a path that cannot be written says so at once.
+bool OpenReport(const BacktestOptions& options, const fs::path& start, std::ofstream& html,
+                std::string& error) {
+  if (options.html.empty()) return true;
+  html.open(Absolute(options.html, start), std::ios::binary | std::ios::trunc);
+  if (!html) error = "cannot write the report " + options.html + ": " + std::strerror(errno);
+  return static_cast<bool>(html);
+}
+
+int Finish(const BacktestOptions& options, std::ofstream& html, const Json::Value& document,
+           const std::vector<std::pair<std::string, std::string>>& plots) {
+  if (html.is_open()) {
+    html << HtmlReport(document, plots);
+    if (!html.flush()) return Fail("cannot write the report " + options.html);
   }
-  CandidateSource source;
+  return Output(options, document);
+}
+
+int MergeShards(const BacktestOptions& options, const fs::path& start) {
+  std::string error;
+  std::ofstream html;
+  if (!OpenReport(options, start, html, error)) return Fail(error, 2);
+  Json::Value document;
+  std::vector<std::pair<std::string, std::string>> plots;
+  if (!MergeDocuments(options.merge, document, plots, error)) return Fail(error, 2);
+  return Finish(options, html, document, plots);
+}
+
+// The candidate, and its hash for the run's record; false with why.
+bool ReadCandidate(const BacktestOptions& options, const fs::path& start, CandidateSource& source,
+                   RunRecord& run, std::string& error) {
   if (!options.candidate_patch.empty()) {
     if (!ReadPatch(Absolute(options.candidate_patch, start).string(), options.candidate_patch,
                    options.allow_unknown_keys, source.patch, error)) {
-      return Fail(error, 2);
+      return false;
     }
-  } else {
-    source.folder = Absolute(options.candidate, start);
-    if (!fs::is_directory(source.folder)) {
-      return Fail("--candidate " + options.candidate + ": not a folder", 2);
-    }
+    run.candidate = PatchHash(source.patch);
+    return true;
   }
+  source.folder = Absolute(options.candidate, start);
+  if (!fs::is_directory(source.folder)) {
+    error = "--candidate " + options.candidate + ": not a folder";
+    return false;
+  }
+  return FolderHash(source.folder, run.candidate, error);
+}
+
+int RunBacktest(const BacktestOptions& options) {
+  UseUtcUnlessZoneSet();
+  const fs::path start = fs::current_path();
+  if (!options.merge.empty()) return MergeShards(options, start);
+  std::string error;
+  CandidateSource source;
+  RunRecord run;
+  if (!ReadCandidate(options, start, source, run, error)) return Fail(error, 2);
   Shard shard;
   if (!options.shard.empty() && !ParseShard(options.shard, shard, error)) return Fail(error, 2);
   std::vector<SiteFolder> sites;
   if (!SiteFolders(options.sites, start, sites, error)) return Fail(error, 2);
+  for (const SiteFolder& site : sites) run.sites.push_back(site.name);
+  std::sort(run.sites.begin(), run.sites.end());
   sites = ShardOf(sites, shard);
-
-  // Opened before the run, so that a path that cannot be written says so at once.
+  run.shard_index = shard.index;
+  run.shard_count = shard.count;
+  run.time_zone = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
+  // A row that cannot be read ends its site's history as an error.
+  run.bad_rows = "fail";
   std::ofstream html;
-  if (!options.html.empty()) {
-    html.open(Absolute(options.html, start), std::ios::binary | std::ios::trunc);
-    if (!html)
-      return Fail("cannot write the report " + options.html + ": " + std::strerror(errno), 2);
-  }
+  if (!OpenReport(options, start, html, error)) return Fail(error, 2);
   // The router outlives the host's receiver, which hands it the requests.
   ReportRouter reports;
   Host host;
-  error = host.Load(options.plugin, start);
+  const fs::path plugin = FindPlugin(options.plugin, start, error);
+  if (plugin.empty()) return Fail(error, 2);
+  error = host.Load(plugin);
   if (!error.empty()) return Fail(error, 2);
+  run.plugin_build_id = BuildId(plugin, error);
+  if (run.plugin_build_id.empty()) return Fail(plugin.string() + ": no GNU build id: " + error, 2);
   error = host.StartReceiver(reports);
   if (!error.empty()) return Fail(error);
 
   std::mutex setup;
   PlotKeeper plots;
-  SiteRunner runner{
-      host, reports, source, options.channel, setup, options.html.empty() ? nullptr : &plots};
+  // A shard's document carries its plots: the merge draws the whole run's report from them.
+  const bool draw = html.is_open() || shard.count > 1;
+  SiteRunner runner{host, reports, source, options.channel, setup, draw ? &plots : nullptr};
   const unsigned jobs =
       options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   std::vector<Json::Value> checks = CheckCandidates(host, source, sites, options.candidate_patch);
@@ -184,12 +227,15 @@ int RunBacktest(const BacktestOptions& options) {
   std::cout.rdbuf(console);
   AddChecks(results, std::move(checks), options.strict);
   if (chdir(start.c_str()) != 0) return Fail("cannot return to " + start.string());
+  Json::Value document;
   if (!MakeDocument(std::move(results), document, error)) return Fail(error, 2);
-  if (html.is_open()) {
-    html << HtmlReport(document, plots.Plots());
-    if (!html.flush()) return Fail("cannot write the report " + options.html);
+  document["run"] = RunJson(run);
+  const std::vector<std::pair<std::string, std::string>> drawn = plots.Plots();
+  if (shard.count > 1) {
+    Json::Value& carried = document["plots"] = Json::Value(Json::objectValue);
+    for (const auto& [site, svg] : drawn) carried[site] = svg;
   }
-  return Output(options, document);
+  return Finish(options, html, document, drawn);
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 #include "sim/backtest/document.h"
 
-#include <json/reader.h>
 #include <json/writer.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -249,32 +247,6 @@ std::string WriteJson(const Json::Value& document) {
   builder["indentation"] = " ";
   builder["emitUTF8"] = true;
   return Json::writeString(builder, document) + "\n";
-}
-
-bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document,
-                    std::string& error) {
-  std::vector<Json::Value> sites;
-  for (const std::string& path : paths) {
-    std::ifstream in(path, std::ios::binary);
-    Json::CharReaderBuilder builder;
-    Json::Value shard;
-    std::string reason;
-    if (!in) {
-      error = path + ": cannot be read";
-      return false;
-    }
-    if (!Json::parseFromStream(builder, in, &shard, &reason)) {
-      error = path + ": not JSON: " + reason;
-      return false;
-    }
-    if (!shard.isObject() || !shard["sites"].isArray()) {
-      error = path + ": not a backtest document (no \"sites\" array)";
-      return false;
-    }
-    for (const Json::Value& site : shard["sites"]) sites.push_back(site);
-  }
-  if (!MakeDocument(std::move(sites), document, error)) return false;
-  return true;
 }
 
 }  // namespace sim::cli

@@ -50,9 +50,4 @@ std::string FormatText(const Json::Value& document);
 // The document written as the command writes it (UTF-8, indented).
 std::string WriteJson(const Json::Value& document);
 
-// Reads shard documents into one whole document. False with "FILE: reason"
-// for a file that is no backtest document or a site found twice.
-bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document,
-                    std::string& error);
-
 }  // namespace sim::cli

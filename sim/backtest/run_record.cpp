@@ -1,0 +1,240 @@
+#include "sim/backtest/run_record.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <system_error>
+
+#include "sim/backtest/document.h"
+#include "sim/backtest/html_report.h"
+#include "sim/host/elf_section.h"
+
+namespace sim::cli {
+namespace fs = std::filesystem;
+namespace {
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < size; ++i) {
+    hex += kDigits[bytes[i] >> 4];
+    hex += kDigits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+bool ReadBytes(const fs::path& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  bytes = text.str();
+  return in && !in.bad();
+}
+
+uint32_t Word(const std::string& bytes, size_t at) {
+  uint32_t word = 0;
+  for (int i = 3; i >= 0; --i) word = word << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return word;
+}
+
+bool ParseShardText(const std::string& text, int& index, int& count) {
+  char tail = 0;
+  return std::sscanf(text.c_str(), "%d/%d%c", &index, &count, &tail) == 2 && count >= 1 &&
+         index >= 1 && index <= count;
+}
+
+// The run with its shard left out: what every shard of one run shares.
+Json::Value RunOfFleet(Json::Value run) {
+  run.removeMember("shard");
+  return run;
+}
+
+// The first member in which two runs differ, for the refusal.
+std::string Differing(const Json::Value& a, const Json::Value& b) {
+  std::vector<std::string> names = a.getMemberNames();
+  for (const std::string& name : b.getMemberNames()) names.push_back(name);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (a[name] != b[name]) return name;
+  }
+  return {};
+}
+
+bool ReadDocument(const std::string& path, Json::Value& shard, int& index, int& count,
+                  std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  Json::CharReaderBuilder builder;
+  std::string reason;
+  if (!Json::parseFromStream(builder, in, &shard, &reason)) {
+    error = path + ": not JSON: " + reason;
+    return false;
+  }
+  if (!shard.isObject() || !shard["sites"].isArray()) {
+    error = path + ": not a backtest document (no \"sites\" array)";
+    return false;
+  }
+  if (!shard["run"].isObject() || !ParseShardText(shard["run"]["shard"].asString(), index, count)) {
+    error = path +
+            ": no record of its run (\"run\" with its \"shard\"): written by an older "
+            "aikorvane-sim? Run the shard again";
+    return false;
+  }
+  return true;
+}
+
+// Every shard of one run, each once; false naming the files otherwise.
+bool CheckShards(const std::vector<std::string>& paths, const std::vector<Json::Value>& runs,
+                 const std::vector<int>& indexes, int count, std::string& error) {
+  std::map<int, std::string> given;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string member = Differing(RunOfFleet(runs[0]), RunOfFleet(runs[i]));
+    if (!member.empty()) {
+      error = paths[0] + " and " + paths[i] + " are documents of different runs (their \"" +
+              member + "\" differs)";
+      return false;
+    }
+    const std::string shard = std::to_string(indexes[i]) + "/" + std::to_string(count);
+    if (runs[i]["shard"].asString() != shard) {
+      error = paths[0] + " and " + paths[i] + " are shards of different counts";
+      return false;
+    }
+    const auto [at, fresh] = given.emplace(indexes[i], paths[i]);
+    if (!fresh) {
+      error = at->second + " and " + paths[i] + " are both shard " + shard;
+      return false;
+    }
+  }
+  for (int index = 1; index <= count; ++index) {
+    if (given.count(index) == 0) {
+      error =
+          "shard " + std::to_string(index) + "/" + std::to_string(count) + " is missing (given:";
+      for (const auto& entry : given) error += " " + entry.second;
+      error += ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string Sha256Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  return Hex(digest, size);
+}
+
+std::string PatchHash(const Json::Value& patch) {
+  Json::StreamWriterBuilder writer;
+  writer["indentation"] = "";
+  writer["emitUTF8"] = true;
+  return "sha256:" + Sha256Hex(Json::writeString(writer, patch));
+}
+
+bool FolderHash(const fs::path& folder, std::string& hash, std::string& error) {
+  std::vector<std::pair<std::string, fs::path>> files;
+  std::error_code failure;
+  for (fs::recursive_directory_iterator it(folder, failure), end; !failure && it != end;
+       it.increment(failure)) {
+    if (it->is_regular_file(failure)) {
+      files.emplace_back(fs::relative(it->path(), folder).generic_string(), it->path());
+    }
+  }
+  if (failure) {
+    error = folder.string() + ": " + failure.message();
+    return false;
+  }
+  std::sort(files.begin(), files.end());
+  std::string all;
+  for (const auto& [name, path] : files) {
+    std::string bytes;
+    if (!ReadBytes(path, bytes)) {
+      error = path.string() + ": cannot be read";
+      return false;
+    }
+    all += name + '\0' + std::to_string(bytes.size()) + '\0' + bytes;
+  }
+  hash = "sha256:" + Sha256Hex(all);
+  return true;
+}
+
+std::string BuildId(const fs::path& file, std::string& error) {
+  std::string note;
+  error = ReadElfSection(file.string(), ".note.gnu.build-id", note);
+  if (!error.empty()) return {};
+  // namesz, descsz, type, then the name "GNU\0" padded to 4 bytes, then the id.
+  if (note.size() < 12) {
+    error = file.string() + ": a build-id note too short";
+    return {};
+  }
+  const uint32_t name_size = Word(note, 0), id_size = Word(note, 4);
+  const size_t at = 12 + (name_size + 3) / 4 * 4;
+  if (at + id_size > note.size() || id_size == 0) {
+    error = file.string() + ": a build-id note cut short";
+    return {};
+  }
+  return Hex(reinterpret_cast<const unsigned char*>(note.data()) + at, id_size);
+}
+
+Json::Value RunJson(const RunRecord& run) {
+  Json::Value json(Json::objectValue);
+  json["candidate"] = run.candidate;
+  json["plugin_build_id"] = run.plugin_build_id;
+  json["tz"] = run.time_zone;
+  json["bad_rows"] = run.bad_rows;
+  json["shard"] = std::to_string(run.shard_index) + "/" + std::to_string(run.shard_count);
+  Json::Value& sites = json["sites"] = Json::Value(Json::arrayValue);
+  for (const std::string& site : run.sites) sites.append(site);
+  return json;
+}
+
+bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document,
+                    std::vector<std::pair<std::string, std::string>>& plots, std::string& error) {
+  std::vector<Json::Value> sites, runs;
+  std::vector<int> indexes;
+  int count = 0;
+  PlotKeeper keeper;
+  for (const std::string& path : paths) {
+    Json::Value shard;
+    int index = 0;
+    if (!ReadDocument(path, shard, index, count, error)) return false;
+    for (const Json::Value& site : shard["sites"]) sites.push_back(site);
+    for (const Json::Value& site : shard["sites"]) {
+      const std::string name = site["site"].asString();
+      if (shard["plots"][name].isString()) {
+        keeper.Add(ChangeSize(site), name, shard["plots"][name].asString());
+      }
+    }
+    runs.push_back(shard["run"]);
+    indexes.push_back(index);
+  }
+  if (!CheckShards(paths, runs, indexes, count, error)) return false;
+  if (!MakeDocument(std::move(sites), document, error)) return false;
+  Json::Value names(Json::arrayValue);
+  for (const Json::Value& site : document["sites"]) names.append(site["site"]);
+  if (names != runs[0]["sites"]) {
+    error = "the shards " + paths[0] + "... hold other sites than their run's " +
+            std::to_string(runs[0]["sites"].size()) + ": a shard's document is cut short?";
+    return false;
+  }
+  Json::Value run = runs[0];
+  run["shard"] = "1/1";
+  document["run"] = run;
+  plots = keeper.Plots();
+  return true;
+}
+
+}  // namespace sim::cli
