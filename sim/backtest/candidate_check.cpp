@@ -2,7 +2,7 @@
 
 #include <json/writer.h>
 
-#include "sim/check/check_command.h"
+#include "sim/check/checker.h"
 #include "sim/replay/replay.h"
 
 namespace sim::cli {
