@@ -249,8 +249,9 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
       "alarms and discharge reports would change. A SITE is a folder with settings.json, its "
       "ini/ and history/*.csv (the --csv format of a replay, the files read in time order as "
       "one history). Output: a line per changed or failed site, then the fleet. Exit status: 0 "
-      "when every site ran, 1 when a site's settings were refused or its history could not be "
-      "read (the other sites are still reported), 2 for usage errors.");
+      "when every site ran, 1 when a site's settings were refused, its history could not be "
+      "read or (--strict) its candidate has a warning of the check (the other sites are still "
+      "reported), 2 for usage errors.");
   backtest->add_option("SITE", options->sites, "a site folder (settings.json, ini/, history/)");
   CLI::Option* patch = backtest->add_option(
       "--candidate-patch", options->candidate_patch,
@@ -278,7 +279,8 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
       ->type_name("K/N");
   CLI::Option* merge = backtest->add_option(
       "--merge", options->merge,
-      "combine the JSON documents of shards into the document of the whole run");
+      "combine the JSON documents of every shard of one run into the document of the whole "
+      "run (with --html, its report too)");
   merge->type_name("FILE")->excludes(patch)->excludes(folder);
   backtest->add_option("--plugin", options->plugin,
                        "plug-in to load (default: beside this binary, then the installed one)");
