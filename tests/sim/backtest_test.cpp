@@ -353,7 +353,9 @@ TEST_F(Backtest, PatchMembersAreRead) {
     const SimRun run = RunSim("backtest --candidate-patch " + c.patch + " " + kFleet + "/east");
     EXPECT_EQ(run.status, c.status) << c.patch << run.err;
     for (const std::string& said : c.said) EXPECT_THAT(run.err, HasSubstr(said)) << c.patch;
-    if (c.said.empty()) EXPECT_EQ(run.err, "");
+    if (c.said.empty()) {
+      EXPECT_EQ(run.err, "");
+    }
   }
   const SimRun allowed = RunSim("backtest --format json --allow-unknown-keys --candidate-patch " +
                                 unknown + " " + kFleet + "/east");
