@@ -390,7 +390,9 @@ TEST_F(Backtest, CandidateChecked) {
     EXPECT_EQ(document["summary"]["sites_failed"], c.status) << c.arguments;
     if (c.file.empty()) continue;
     EXPECT_EQ(east["check"]["findings"][0]["code"], "not-a-number") << c.arguments;
-    const SimRun text = RunSim("backtest " + c.arguments + kFleet + "/east");
+    const SimRun text = RunSim("backtest --html east.html " + c.arguments + kFleet + "/east");
+    EXPECT_THAT(testing_support::ReadFile("east.html"),
+                HasSubstr("warning not-a-number /appSetting/discharge_v: &quot;48x&quot;"));
     EXPECT_THAT(text.out, HasSubstr("east: candidate: " + c.file +
                                     ": warning not-a-number /appSetting/discharge_v: \"48x\""))
         << c.arguments;
