@@ -96,7 +96,9 @@ bool ReadDocument(const std::string& path, Json::Value& shard, int& index, int& 
 
 // Every shard of one run, each once; false naming the files otherwise.
 bool CheckShards(const std::vector<std::string>& paths, const std::vector<Json::Value>& runs,
-                 const std::vector<int>& indexes, int count, std::string& error) {
+                 const std::vector<int>& indexes, const std::vector<int>& counts,
+                 std::string& error) {
+  const int count = counts[0];
   std::map<int, std::string> given;
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string member = Differing(RunOfFleet(runs[0]), RunOfFleet(runs[i]));
@@ -106,7 +108,7 @@ bool CheckShards(const std::vector<std::string>& paths, const std::vector<Json::
       return false;
     }
     const std::string shard = std::to_string(indexes[i]) + "/" + std::to_string(count);
-    if (runs[i]["shard"].asString() != shard) {
+    if (counts[i] != count) {
       error = paths[0] + " and " + paths[i] + " are shards of different counts";
       return false;
     }
@@ -204,12 +206,11 @@ Json::Value RunJson(const RunRecord& run) {
 bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document,
                     std::vector<std::pair<std::string, std::string>>& plots, std::string& error) {
   std::vector<Json::Value> sites, runs;
-  std::vector<int> indexes;
-  int count = 0;
+  std::vector<int> indexes, counts;
   PlotKeeper keeper;
   for (const std::string& path : paths) {
     Json::Value shard;
-    int index = 0;
+    int index = 0, count = 0;
     if (!ReadDocument(path, shard, index, count, error)) return false;
     for (const Json::Value& site : shard["sites"]) sites.push_back(site);
     for (const Json::Value& site : shard["sites"]) {
@@ -220,8 +221,9 @@ bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document
     }
     runs.push_back(shard["run"]);
     indexes.push_back(index);
+    counts.push_back(count);
   }
-  if (!CheckShards(paths, runs, indexes, count, error)) return false;
+  if (!CheckShards(paths, runs, indexes, counts, error)) return false;
   if (!MakeDocument(std::move(sites), document, error)) return false;
   Json::Value names(Json::arrayValue);
   for (const Json::Value& site : document["sites"]) names.append(site["site"]);

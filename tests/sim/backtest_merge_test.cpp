@@ -125,6 +125,7 @@ TEST(Merge, OnlyEveryShardOfOneRun) {
       {"s1.json s2.json other-patch.json", "(their \"candidate\" differs)"},
       {"s1.json s2.json fewer-sites.json", "(their \"sites\" differs)"},
       {"s1.json of-two.json s3.json", "s1.json and of-two.json are shards of different counts"},
+      {"of-two.json s1.json", "of-two.json and s1.json are shards of different counts"},
       {old, old + ": no record of its run"},
   };
   for (const auto& c : refused) {
