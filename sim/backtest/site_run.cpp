@@ -122,6 +122,8 @@ bool CandidateOf(const CandidateSource& source, const SiteFolder& site, const Js
   return true;
 }
 
+namespace {
+
 bool CandidateSettings(const CandidateSource& source, const SiteFolder& site, Side& baseline,
                        Side& candidate, std::string& error) {
   Candidate made;
@@ -130,6 +132,8 @@ bool CandidateSettings(const CandidateSource& source, const SiteFolder& site, Si
   candidate.workdir = std::move(made.workdir);
   return true;
 }
+
+}  // namespace
 
 SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   SiteOutcome outcome;
