@@ -228,8 +228,9 @@ bool MergeDocuments(const std::vector<std::string>& paths, Json::Value& document
   Json::Value names(Json::arrayValue);
   for (const Json::Value& site : document["sites"]) names.append(site["site"]);
   if (names != runs[0]["sites"]) {
-    error = "the shards " + paths[0] + "... hold other sites than their run's " +
-            std::to_string(runs[0]["sites"].size()) + ": a shard's document is cut short?";
+    error = "the shards hold " + std::to_string(names.size()) + " sites, their run " +
+            std::to_string(runs[0]["sites"].size()) + " (a document cut short?):";
+    for (const std::string& path : paths) error += " " + path;
     return false;
   }
   Json::Value run = runs[0];

@@ -114,6 +114,9 @@ TEST(Merge, OnlyEveryShardOfOneRun) {
             0);
   ASSERT_EQ(Shard("of-two.json", kPatch + "--shard 2/2 " + kSites), 0);
   ASSERT_EQ(Shard("fewer-sites.json", kPatch + "--shard 3/3 " + kFleet + "/north"), 0);
+  Json::Value cut = Document(ReadFile("s1.json"));
+  cut["sites"].resize(0);
+  std::ofstream("cut.json") << cut.toStyledString();
   const std::string old = kFixtures + "/shard-without-run.json";
   const struct {
     std::string files, refusal;
@@ -127,6 +130,8 @@ TEST(Merge, OnlyEveryShardOfOneRun) {
       {"s1.json of-two.json s3.json", "s1.json and of-two.json are shards of different counts"},
       {"of-two.json s1.json", "of-two.json and s1.json are shards of different counts"},
       {old, old + ": no record of its run"},
+      {"cut.json s2.json s3.json",
+       "the shards hold 2 sites, their run 3 (a document cut short?): cut.json s2.json s3.json"},
   };
   for (const auto& c : refused) {
     const SimRun run = RunSim("backtest --merge " + c.files);
