@@ -350,6 +350,8 @@ TEST(Check, FindingsSayWhatTheDeviceDoes) {
       {"alarm-threshold-zero", "1", "CheckThresholdBool", "110610040010", "1"},
       // The later "discharge_v" (45) counts: no start at 47, a start at 44.
       {"duplicate-key", "47 44", "http", "", "1"},
+      // Level -1 still checks the low row (below 47): raised at 46.
+      {"alarm-level-negative", "46", "CheckThresholdBool", "110610050010", "1"},
       // "battery" (upper 50), not "alpha" (upper 60) that follows it in the file.
       {"limit-record-duplicate-signal", "5.5", "CheckThresholdBool", "130610010001", "1"},
   };

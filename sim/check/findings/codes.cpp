@@ -85,6 +85,8 @@ constexpr Code kCodes[kCodeCount] = {
      "battery alarm thresholds that contradict the rows' names", "code-alarm-threshold-order"},
     {CodeId::kAlarmIdUnused, "alarm-id-unused", kNote, kNote,
      "a host alarm that no row of the site's operating mode uses", "code-alarm-id-unused"},
+    {CodeId::kAlarmLevelNegative, "alarm-level-negative", kWarning, kWarning,
+     "a host alarm level below 0, which the host has no use for", "code-alarm-level-negative"},
     {CodeId::kPeriodQuantised, "period-quantised", kNote, kNote,
      "a report period that single-precision time makes fire at another delay than it says",
      "code-period-quantised"},

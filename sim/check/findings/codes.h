@@ -50,6 +50,7 @@ enum class CodeId {
   kAlarmThresholdZero,
   kAlarmThresholdOrder,
   kAlarmIdUnused,
+  kAlarmLevelNegative,
   kPeriodQuantised,
   kThresholdSettingIgnored,
   kCount
