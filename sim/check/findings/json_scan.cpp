@@ -95,21 +95,64 @@ std::string ReadString(const std::string& text, std::size_t& pos, Scan& scan,
   return out;
 }
 
+bool Blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
+
+// Past a comment at pos, counted in scan; false (pos unmoved) where none starts.
+bool SkipComment(const std::string& text, std::size_t& pos, Scan& scan) {
+  if (text[pos] != '/' || pos + 1 >= text.size() || (text[pos + 1] != '/' && text[pos + 1] != '*'))
+    return false;
+  ++scan.comments;
+  scan.first_lenient = std::min(scan.first_lenient, pos);
+  const bool line = text[pos + 1] == '/';
+  const std::size_t end = text.find(line ? "\n" : "*/", pos + 2);
+  pos = end == std::string::npos ? text.size() : end + (line ? 1 : 2);
+  return true;
+}
+
+// A value that holds no other: a string, a number or a literal.
+void ReadScalar(const std::string& text, std::size_t& pos, Scan& scan,
+                const std::vector<std::string>& path) {
+  const char ch = text[pos];
+  if (ch == '"') {
+    ReadString(text, pos, scan, path);
+  } else if (ch == '-' || ch == '+' || (ch >= '0' && ch <= '9')) {
+    const std::size_t start = pos;
+    pos = NumberEnd(text, pos);
+    const std::string token = text.substr(start, pos - start);
+    if (!StrictNumber(token)) scan.irregulars.push_back({Form::kNumber, start, path, token});
+  } else {
+    while (pos < text.size() && std::isalpha(static_cast<unsigned char>(text[pos]))) ++pos;
+  }
+}
+
+// A key of object at pos: where it stands, and under it what it holds.
+void ReadKey(const std::string& text, std::size_t& pos, Scan& scan, Container& object) {
+  const std::size_t at = pos;
+  const std::size_t seen = scan.irregulars.size();
+  object.member = ReadString(text, pos, scan, object.path);
+  for (std::size_t i = seen; i < scan.irregulars.size(); ++i) {
+    scan.irregulars[i].path.push_back(object.member);
+  }
+  auto& offsets = object.keys[object.member];
+  if (offsets.empty()) object.order.push_back(object.member);
+  offsets.push_back(at);
+  object.key_next = false;
+}
+
+void Close(Container& done, Scan& scan) {
+  for (const std::string& key : done.order) {
+    const auto& offsets = done.keys[key];
+    if (offsets.size() > 1) scan.duplicates.push_back({done.start, done.path, key, offsets});
+  }
+}
+
 // After the root value the reader reads on only over comments.
 void AfterRoot(const std::string& text, std::size_t pos, Scan& scan) {
   scan.root_end = pos;
   while (pos < text.size()) {
-    const char ch = text[pos];
-    if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r') {
+    if (Blank(text[pos])) {
       ++pos;
-    } else if (ch == '/' && pos + 1 < text.size() &&
-               (text[pos + 1] == '/' || text[pos + 1] == '*')) {
-      ++scan.comments;
-      scan.first_lenient = std::min(scan.first_lenient, pos);
-      const bool line = text[pos + 1] == '/';
-      const std::size_t end = text.find(line ? "\n" : "*/", pos + 2);
-      pos = end == std::string::npos ? text.size() : end + (line ? 1 : 2);
-    } else {
+    } else if (!SkipComment(text, pos, scan)) {
       scan.irregulars.push_back({Form::kContentAfterValue, pos, {}, {}});
       return;
     }
@@ -124,7 +167,6 @@ Scan ScanText(const std::string& text) {
   // The reader skips a byte order mark.
   std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   std::size_t comma = std::string::npos;  // a comma with nothing significant after it yet
-  auto lenient = [&](std::size_t at) { scan.first_lenient = std::min(scan.first_lenient, at); };
   auto value_starts = [&]() -> std::vector<std::string> {
     if (stack.empty()) return {};
     Container& parent = stack.back();
@@ -134,37 +176,25 @@ Scan ScanText(const std::string& text) {
   };
   while (pos < text.size()) {
     const char ch = text[pos];
-    if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r') {
+    if (Blank(ch)) {
       ++pos;
       continue;
     }
-    if (ch == '/' && pos + 1 < text.size() && (text[pos + 1] == '/' || text[pos + 1] == '*')) {
-      ++scan.comments;
-      lenient(pos);
-      const bool line = text[pos + 1] == '/';
-      const std::size_t end = text.find(line ? "\n" : "*/", pos + 2);
-      pos = end == std::string::npos ? text.size() : end + (line ? 1 : 2);
-      continue;
-    }
+    if (SkipComment(text, pos, scan)) continue;
     if ((ch == '}' || ch == ']') && comma != std::string::npos) {
       ++scan.trailing_commas;
-      lenient(comma);
+      scan.first_lenient = std::min(scan.first_lenient, comma);
     }
     comma = ch == ',' ? pos : std::string::npos;
     if (ch == '{' || ch == '[') {
       Container container;
       container.object = ch == '{';
-      container.start = pos;
+      container.start = pos++;
       container.path = value_starts();
       container.key_next = container.object;
       stack.push_back(std::move(container));
-      ++pos;
     } else if (ch == '}' || ch == ']') {
-      Container& done = stack.back();
-      for (const std::string& key : done.order) {
-        const auto& offsets = done.keys[key];
-        if (offsets.size() > 1) scan.duplicates.push_back({done.start, done.path, key, offsets});
-      }
+      Close(stack.back(), scan);
       stack.pop_back();
       ++pos;
       if (stack.empty()) break;
@@ -174,29 +204,9 @@ Scan ScanText(const std::string& text) {
     } else if (ch == ':') {
       ++pos;
     } else if (ch == '"' && !stack.empty() && stack.back().key_next) {
-      Container& object = stack.back();
-      const std::size_t at = pos;
-      const std::size_t seen = scan.irregulars.size();
-      object.member = ReadString(text, pos, scan, object.path);
-      for (std::size_t i = seen; i < scan.irregulars.size(); ++i) {
-        scan.irregulars[i].path.push_back(object.member);
-      }
-      auto& offsets = object.keys[object.member];
-      if (offsets.empty()) object.order.push_back(object.member);
-      offsets.push_back(at);
-      object.key_next = false;
+      ReadKey(text, pos, scan, stack.back());
     } else {
-      const std::vector<std::string> path = value_starts();
-      if (ch == '"') {
-        ReadString(text, pos, scan, path);
-      } else if (ch == '-' || ch == '+' || (ch >= '0' && ch <= '9')) {
-        const std::size_t start = pos;
-        pos = NumberEnd(text, pos);
-        const std::string token = text.substr(start, pos - start);
-        if (!StrictNumber(token)) scan.irregulars.push_back({Form::kNumber, start, path, token});
-      } else {
-        while (pos < text.size() && std::isalpha(static_cast<unsigned char>(text[pos]))) ++pos;
-      }
+      ReadScalar(text, pos, scan, value_starts());
       if (stack.empty()) break;
     }
   }
