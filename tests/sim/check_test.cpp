@@ -328,6 +328,30 @@ TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
   EXPECT_EQ(bytes.out.find('\xff'), std::string::npos);
 }
 
+// A key or text typed with a tab, a line break or another control character
+// is shown escaped: each text line is a finding's head or its continuation.
+TEST(Check, TextLinesStayWholeWhateverTheKeysHold) {
+  ScratchDir scratch;
+  scratch.Write(
+      "site/settings.json",
+      "{\"appSetting\": {\"b_mode\": 2, \"x\n1\": 1, \"t\tab\": \"a\rb\", \"c\x01\": 1}}");
+  const SimRun run = Sim("check site");
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  int heads = 0;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_EQ(line.find_first_of("\t\r\x01"), std::string::npos) << line;
+    if (line.rfind("site", 0) == 0) ++heads;
+    EXPECT_TRUE(line.rfind("site", 0) == 0 || line.rfind("    ", 0) == 0 ||
+                line.rfind("1 site:", 0) == 0)
+        << line;
+  }
+  EXPECT_THAT(run.out, HasSubstr("unknown-key /appSetting/x\\n1: the device does not read "
+                                 "\"x\\n1\""));
+  EXPECT_THAT(run.out, HasSubstr("/appSetting/c\\u0001"));
+  EXPECT_GE(heads, 4);
+}
+
 // The findings describe the device: replaying a few rounds through the
 // fixture's settings shows what the finding says will happen.
 TEST(Check, FindingsSayWhatTheDeviceDoes) {
