@@ -297,6 +297,7 @@ TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
       {"{\"appSetting\": {\"b_mode\": 0x2}}", "json-syntax  1"},
       {"{\"appSetting\": {\"discharge_v\": .5}}", "json-syntax  1"},
       {"{\"appSetting\": {\"discharge_v\": NaN}}", "json-syntax  1"},
+      {"{\"appSetting\": {\"discharge_v\": 1e400}}", "json-syntax  1"},
       {"{'appSetting': {}}", "json-syntax  1"},
       {"{\"appSetting\": {\"x1\": \"\\q\"}}", "json-syntax  1"},
       {"{\"appSetting\": {\"x1\": \"\\uD800\"}}", "json-syntax  1"},
