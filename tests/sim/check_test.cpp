@@ -327,6 +327,25 @@ TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
   const SimRun bytes = Sim("check --format json bytes");
   EXPECT_THAT(bytes.out, HasSubstr("\"place\":\"/appSetting/\xEF\xBF\xBD\xEF\xBF\xBD\""));
   EXPECT_EQ(bytes.out.find('\xff'), std::string::npos);
+  // The messages say what the reader hands the device instead.
+  const std::pair<const char*, const char*> said[] = {
+      {"{\"appSetting\": {\"b_mode\": 2, \"discharge_v\": +047.50}}", "takes it as 47.5,"},
+      {"{\"appSetting\": {\"b_mode\": 2, \"discharge_v\": -}}", "takes it as 0,"},
+      {"{\"appSetting\": {\"x1\": \"\\uD800\\u0041\"}}", "joins the two into U+10041,"},
+      {"{\"appSetting\": {\"x1\": \"\\uDFFF\"}}", "three bytes that are no UTF-8"},
+      {"{\"appSetting\": {}}\n\n  {}", "which ends on line 1:"},
+  };
+  for (const auto& [text, message] : said) {
+    scratch.Write("said/settings.json", text);
+    const SimRun run = Sim("check --format json said");
+    const Json::Value document = ParseJson(run.out);
+    std::string messages;
+    for (const Json::Value& finding : document["sites"][0]["findings"]) {
+      if (finding["code"].asString().rfind("json-", 0) == 0)
+        messages += finding["message"].asString();
+    }
+    EXPECT_THAT(messages, HasSubstr(message)) << text;
+  }
 }
 
 // A key or text typed with a tab, a line break or another control character

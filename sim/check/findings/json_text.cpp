@@ -72,6 +72,22 @@ std::string PointerOf(const std::vector<std::string>& path, const std::string& f
   return pointer.empty() ? file : pointer;
 }
 
+// What the reader makes of "\\uDC00" alone or of "\\uD800\\u0041".
+std::string Unpaired(const std::string& escapes) {
+  if (escapes.size() < 12) {
+    return "a low surrogate with no high one before it: the host's reader hands the device three "
+           "bytes that are no UTF-8";
+  }
+  const unsigned high = std::stoul(escapes.substr(2, 4), nullptr, 16);
+  const unsigned low = std::stoul(escapes.substr(8, 4), nullptr, 16);
+  char joined[16];
+  std::snprintf(joined, sizeof joined, "U+%X", 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF));
+  return std::string(
+             "a high surrogate followed by an escape that is no low one: the host's "
+             "reader joins the two into ") +
+         joined + ", another character, and hands that to the device";
+}
+
 constexpr const char* kStrictTools = "strict JSON tools (jq, python -m json.tool) refuse it";
 
 // What the reader takes and strict JSON does not, each where it stands.
@@ -91,8 +107,7 @@ void Irregulars(Context& c, const Scan& scan) {
         c.AddAtOffsetAs(CodeId::kJsonNumber, digits ? Severity::kNote : Severity::kWarning,
                         irregular.offset, place,
                         Quoted(irregular.text) +
-                            " is no JSON number: the host's reader takes it "
-                            "as " +
+                            " is no JSON number: the host's reader takes it as " +
                             ReadAs(irregular.text) + ", " + kStrictTools +
                             (digits ? "" : "; give the number meant"));
         break;
@@ -105,11 +120,9 @@ void Irregulars(Context& c, const Scan& scan) {
         break;
       case Form::kSurrogate:
         c.AddAtOffset(CodeId::kJsonSurrogate, irregular.offset, place,
-                      Quoted(irregular.text) +
-                          " is no pair of surrogates: the host's reader makes another character "
-                          "of it, or bytes that are no UTF-8, and hands that to the device; "
-                          "escape the character meant as a high \\uD800-\\uDBFF followed by a "
-                          "low \\uDC00-\\uDFFF, or write it as is");
+                      Quoted(irregular.text) + " is " + Unpaired(irregular.text) +
+                          "; escape a character past U+FFFF as a high \\uD800-\\uDBFF followed "
+                          "by a low \\uDC00-\\uDFFF, or write it as is");
         break;
       case Form::kNotUtf8:
         c.AddAtOffset(CodeId::kJsonEncoding, irregular.offset, place,
