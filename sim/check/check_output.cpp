@@ -1,5 +1,6 @@
 #include "sim/check/check_output.h"
 
+#include <cstdio>
 #include <iomanip>
 
 namespace sim::cli {
@@ -27,6 +28,25 @@ std::string Where(const SiteReport& report, const Finding& finding) {
     if (finding.column > 0) where += ":" + std::to_string(finding.column);
   }
   return where;
+}
+
+// A key or text of the settings may hold a tab or a line break; as an escape
+// it keeps a finding on its lines.
+std::string Visible(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+    } else if (c == '\t' || c == '\n' || c == '\r') {
+      out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+      out += escape;
+    }
+  }
+  return out;
 }
 
 void Wrapped(const std::string& head, const std::string& message, std::ostream& out) {
@@ -98,8 +118,10 @@ void WriteText(const SiteReport& report, bool verbose, Severity least, std::ostr
     if (finding.severity < least) continue;
     std::string head =
         Where(report, finding) + ": " + SeverityName(finding.severity) + " " + finding.code->name;
-    if (!finding.place.empty() && finding.place != finding.file) head += " " + finding.place;
-    Wrapped(head + ":", finding.message, out);
+    if (!finding.place.empty() && finding.place != finding.file) {
+      head += " " + Visible(finding.place);
+    }
+    Wrapped(Visible(head) + ":", Visible(finding.message), out);
   }
 }
 

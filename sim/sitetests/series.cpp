@@ -143,7 +143,7 @@ bool ParseSeries(const std::string& text, std::vector<std::optional<double>>& st
 }
 
 bool ParseDuration(const std::string& text, long long& seconds, std::string& error) {
-  error = "bad duration \"" + text + "\" (expected e.g. 90s, 30m, 1h or 1h30m)";
+  error = "bad duration \"" + text + "\" (expected e.g. 90s, 30m, 1h, 1h30m or 7d)";
   seconds = 0;
   if (text == "0") return true;
   size_t pos = 0;
@@ -152,7 +152,11 @@ bool ParseDuration(const std::string& text, long long& seconds, std::string& err
     long long count = 0;
     if (!ScanCount(text, pos, count) || pos >= text.size()) return false;
     const char unit = text[pos++];
-    const long long scale = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : 0;
+    const long long scale = unit == 's'   ? 1
+                            : unit == 'm' ? 60
+                            : unit == 'h' ? 3600
+                            : unit == 'd' ? 86400
+                                          : 0;
     if (scale == 0) return false;
     seconds += count * scale;
     // Past a century the virtual clock is no use.

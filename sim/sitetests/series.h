@@ -17,7 +17,7 @@ namespace sim::cli {
 bool ParseSeries(const std::string& text, std::vector<std::optional<double>>& steps,
                  std::string& error, size_t max_steps = 10000000);
 
-// Whole seconds from "<number><unit>..." with units s, m, h (e.g. "1h30m");
+// Whole seconds from "<number><unit>..." with units s, m, h, d (e.g. "1h30m", "7d");
 // "0" alone is zero. False with the reason when the text is no duration.
 bool ParseDuration(const std::string& text, long long& seconds, std::string& error);
 

@@ -17,6 +17,20 @@ while read -r name; do
   # Whole names only: --help is not found in --help-all.
   grep -qE -- "(^|[^a-z-])${name}([^a-z0-9-]|$)" <<<"$text" || { echo "FAIL: $name is not in $page"; missing=1; }
 done <<<"$names"
+# FILES names every document installed beside it and every bundled example.
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+files=$(sed -n '/^\.SH FILES/,/^\.SH /p' <<<"$text")
+for doc in "$source_dir"/README.md "$source_dir"/docs/*.md; do
+  name=$(basename "$doc")
+  grep -qE "(^|[^a-z.-])${name//./\\.}([^a-z-]|$)" <<<"$files" ||
+    { echo "FAIL: FILES of $page does not name $name"; missing=1; }
+done
+# An example by its folder's name in italics, not a word of the text.
+for example in "$source_dir"/examples/*/; do
+  name=$(basename "$example")
+  grep -qF "\\fI${name}\\fR" <<<"$files" ||
+    { echo "FAIL: FILES of $page does not name the example $name"; missing=1; }
+done
 version=$("$@" "$sim" --version)
 grep -qF "\"${version}\"" <<<"$text" || { echo "FAIL: $page is not of $version"; missing=1; }
 [ "$missing" -eq 0 ] && echo "manual page covers: $(tr '\n' ' ' <<<"$names")"

@@ -257,8 +257,8 @@ TEST(Check, ExitStatusTextOutputAndSyntaxPlace) {
 }
 
 // Where the text of the settings says one thing and the reader hands the
-// device another: each case's duplicate-key and json-lenient findings, as
-// "code place line" joined by "; ".
+// device another: each case's duplicate-key and json-* findings, as
+// "code pointer line" joined by "; ".
 TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
   ScratchDir scratch;
   const struct {
@@ -279,6 +279,28 @@ TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
       {"{\"appSetting\": {\"b_mode\": 2, \"url\": \"http://x/*, }\"}}", ""},
       {"{\"appSetting\": {\"b_mode\": 2}\n /* north hall */ }", "json-lenient  2"},
       {"{\"appSetting\": {\"b_mode\": [2,]}}", "json-lenient  1"},
+      // What follows the first value the device never sees; comments there
+      // it skips.
+      {"{\"appSetting\": {\"b_mode\": 2}}\n\n{\"appSetting\": {\"b_mode\": 3}}",
+       "json-content-after-value  3"},
+      {"{\"appSetting\": {\"b_mode\": 2}}\n// the north hall\n", "json-lenient  2"},
+      {"{\"appSetting\": {\"b_mode\": 2,\n \"discharge_v\": +47.5}}",
+       "json-number /appSetting/discharge_v 2"},
+      {"{\"appSetting\": {\"b_mode\": 2, \"x1\": \"a\tb\"}}",
+       "json-control-character /appSetting/x1 1"},
+      {"{\"appSetting\": {\"b_mode\": 2, \"x1\": \"\\uDC00\"}}", "json-surrogate /appSetting/x1 1"},
+      {"{\"appSetting\": {\"b_mode\": 2, \"x1\": \"\xB5\xE7\"}}", "json-encoding /appSetting/x1 1"},
+      // Past a byte order mark, keys are still found and their lines right.
+      {"\xEF\xBB\xBF{\"appSetting\": {\"b_mode\": 2,\n\"b_mode\": 2}}",
+       "duplicate-key /appSetting/b_mode 1"},
+      // What the reader refuses is no leniency: the file is not read.
+      {"{\"appSetting\": {\"b_mode\": 0x2}}", "json-syntax  1"},
+      {"{\"appSetting\": {\"discharge_v\": .5}}", "json-syntax  1"},
+      {"{\"appSetting\": {\"discharge_v\": NaN}}", "json-syntax  1"},
+      {"{\"appSetting\": {\"discharge_v\": 1e400}}", "json-syntax  1"},
+      {"{'appSetting': {}}", "json-syntax  1"},
+      {"{\"appSetting\": {\"x1\": \"\\q\"}}", "json-syntax  1"},
+      {"{\"appSetting\": {\"x1\": \"\\uD800\"}}", "json-syntax  1"},
   };
   std::string sites;
   for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -292,9 +314,10 @@ TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
     std::string seen;
     for (const Json::Value& finding : document["sites"][static_cast<int>(i)]["findings"]) {
       const std::string code = finding["code"].asString();
-      if (code != "duplicate-key" && code != "json-lenient") continue;
+      if (code != "duplicate-key" && code.rfind("json-", 0) != 0) continue;
+      const std::string place = finding["place"].asString();
       if (!seen.empty()) seen += "; ";
-      seen += code + " " + (code == "json-lenient" ? "" : finding["place"].asString()) + " " +
+      seen += code + " " + (place.rfind('/', 0) == 0 ? place : "") + " " +
               std::to_string(finding["line"].asInt());
     }
     EXPECT_EQ(seen, cases[i].expected) << cases[i].text;
@@ -304,6 +327,49 @@ TEST(Check, SettingsTextFindingsAreWhereTheReaderActs) {
   const SimRun bytes = Sim("check --format json bytes");
   EXPECT_THAT(bytes.out, HasSubstr("\"place\":\"/appSetting/\xEF\xBF\xBD\xEF\xBF\xBD\""));
   EXPECT_EQ(bytes.out.find('\xff'), std::string::npos);
+  // The messages say what the reader hands the device instead.
+  const std::pair<const char*, const char*> said[] = {
+      {"{\"appSetting\": {\"b_mode\": 2, \"discharge_v\": +047.50}}", "takes it as 47.5,"},
+      {"{\"appSetting\": {\"b_mode\": 2, \"discharge_v\": -}}", "takes it as 0,"},
+      {"{\"appSetting\": {\"x1\": \"\\uD800\\u0041\"}}", "joins the two into U+10041,"},
+      {"{\"appSetting\": {\"x1\": \"\\uDFFF\"}}", "three bytes that are no UTF-8"},
+      {"{\"appSetting\": {}}\n\n  {}", "which ends on line 1:"},
+  };
+  for (const auto& [text, message] : said) {
+    scratch.Write("said/settings.json", text);
+    const SimRun run = Sim("check --format json said");
+    const Json::Value document = ParseJson(run.out);
+    std::string messages;
+    for (const Json::Value& finding : document["sites"][0]["findings"]) {
+      if (finding["code"].asString().rfind("json-", 0) == 0)
+        messages += finding["message"].asString();
+    }
+    EXPECT_THAT(messages, HasSubstr(message)) << text;
+  }
+}
+
+// A key or text typed with a tab, a line break or another control character
+// is shown escaped: each text line is a finding's head or its continuation.
+TEST(Check, TextLinesStayWholeWhateverTheKeysHold) {
+  ScratchDir scratch;
+  scratch.Write(
+      "site/settings.json",
+      "{\"appSetting\": {\"b_mode\": 2, \"x\n1\": 1, \"t\tab\": \"a\rb\", \"c\x01\": 1}}");
+  const SimRun run = Sim("check site");
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  int heads = 0;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_EQ(line.find_first_of("\t\r\x01"), std::string::npos) << line;
+    if (line.rfind("site", 0) == 0) ++heads;
+    EXPECT_TRUE(line.rfind("site", 0) == 0 || line.rfind("    ", 0) == 0 ||
+                line.rfind("1 site:", 0) == 0)
+        << line;
+  }
+  EXPECT_THAT(run.out, HasSubstr("unknown-key /appSetting/x\\n1: the device does not read "
+                                 "\"x\\n1\""));
+  EXPECT_THAT(run.out, HasSubstr("/appSetting/c\\u0001"));
+  EXPECT_GE(heads, 4);
 }
 
 // The findings describe the device: replaying a few rounds through the
@@ -328,6 +394,8 @@ TEST(Check, FindingsSayWhatTheDeviceDoes) {
       {"alarm-threshold-zero", "1", "CheckThresholdBool", "110610040010", "1"},
       // The later "discharge_v" (45) counts: no start at 47, a start at 44.
       {"duplicate-key", "47 44", "http", "", "1"},
+      // Level -1 still checks the low row (below 47): raised at 46.
+      {"alarm-level-negative", "46", "CheckThresholdBool", "110610050010", "1"},
       // "battery" (upper 50), not "alpha" (upper 60) that follows it in the file.
       {"limit-record-duplicate-signal", "5.5", "CheckThresholdBool", "130610010001", "1"},
   };

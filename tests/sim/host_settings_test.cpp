@@ -133,7 +133,7 @@ TEST(HostSettings, CheckSaysTheRefusalAndTheUnreadMembers) {
     const bool refused = !std::string(c.refusal).empty();
     EXPECT_EQ(site["accepted"].asBool(), !refused) << c.host;
     int refusals = 0;
-    std::string unknown;
+    std::string unknown, negative;
     for (const Json::Value& finding : site["findings"]) {
       const std::string code = finding["code"].asString();
       if (code == "settings-refused") {
@@ -144,6 +144,8 @@ TEST(HostSettings, CheckSaysTheRefusalAndTheUnreadMembers) {
             << c.host;
       } else if (code == "unknown-key") {
         unknown += (unknown.empty() ? "" : " ") + finding["place"].asString();
+      } else if (code == "alarm-level-negative") {
+        negative += finding["place"].asString();
       } else {
         // Nothing else of the host's settings is wrong in these sites.
         EXPECT_EQ(finding["severity"].asString(), "note") << c.host << ": " << finding;
@@ -151,6 +153,9 @@ TEST(HostSettings, CheckSaysTheRefusalAndTheUnreadMembers) {
     }
     EXPECT_EQ(refusals, refused ? 1 : 0) << c.host;
     EXPECT_EQ(unknown, c.unknown) << c.host;
+    // Accepted, but a level the host has no use for.
+    const bool below_zero = std::string(c.host).find("\"level\":-") != std::string::npos;
+    EXPECT_EQ(negative, below_zero ? "/hostSetting/alarms/x/level" : "") << c.host;
   }
 }
 

@@ -58,13 +58,16 @@ TEST(SeriesNotation, ExpandsLikePrometheusRuleTests) {
 TEST(SeriesNotation, Durations) {
   long long seconds = -1;
   std::string error;
-  const std::pair<const char*, long long> good[] = {{"0", 0},     {"90s", 90},     {"30m", 1800},
-                                                    {"1h", 3600}, {"1h30m", 5400}, {"2m5s", 125}};
+  const std::pair<const char*, long long> good[] = {
+      {"0", 0},       {"90s", 90},       {"30m", 1800},
+      {"1h", 3600},   {"1h30m", 5400},   {"2m5s", 125},
+      {"7d", 604800}, {"1d12h", 129600}, {"36600d", 36600LL * 86400}};
   for (const auto& [text, expected] : good) {
     EXPECT_TRUE(ParseDuration(text, seconds, error)) << text;
     EXPECT_EQ(seconds, expected) << text;
   }
-  for (const char* bad : {"", "30", "5d", "m", "1h-5m", "1.5h", "99999999999h"}) {
+  for (const char* bad :
+       {"", "30", "5w", "d", "1.5d", "1D", "1h-5m", "1.5h", "99999999999h", "36601d", "36600d1s"}) {
     EXPECT_FALSE(ParseDuration(bad, seconds, error)) << bad;
   }
 }

@@ -15,6 +15,7 @@ Context::Context(const ConfiguredSite& configured)
       app(Member(configured.settings, aikorvane::config::kAppSetting)) {
   line_starts_.push_back(0);
   const std::string& text = site.settings_text;
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) skipped_ = 3;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\n') line_starts_.push_back(i + 1);
   }
@@ -25,6 +26,10 @@ const Json::Value& Context::Member(const Json::Value& object, const char* key) {
 }
 
 bool Context::Given(const char* key) const { return app.isObject() && !app[key].isNull(); }
+
+std::size_t Context::OffsetOf(const Json::Value& value) const {
+  return static_cast<std::size_t>(value.getOffsetStart()) + skipped_;
+}
 
 int Context::LineOf(std::size_t offset) const {
   return static_cast<int>(std::upper_bound(line_starts_.begin(), line_starts_.end(), offset) -
@@ -66,7 +71,7 @@ void Context::AddAs(CodeId code, Severity severity, const std::string& place,
     value = &(*value)[part];
     part.clear();
   }
-  if (found && value != &site.settings) Locate(finding, value->getOffsetStart());
+  if (found && value != &site.settings) Locate(finding, OffsetOf(*value));
   findings.push_back(std::move(finding));
 }
 
@@ -84,7 +89,12 @@ void Context::AddInProfile(CodeId code, Severity severity, int line, const std::
 
 void Context::AddAtOffset(CodeId code, std::size_t offset, const std::string& place,
                           const std::string& message) {
-  Finding finding{&CodeOf(code), CodeOf(code).severity, place, message, {}, 0, 0};
+  AddAtOffsetAs(code, CodeOf(code).severity, offset, place, message);
+}
+
+void Context::AddAtOffsetAs(CodeId code, Severity severity, std::size_t offset,
+                            const std::string& place, const std::string& message) {
+  Finding finding{&CodeOf(code), severity, place, message, {}, 0, 0};
   Locate(finding, offset);
   findings.push_back(std::move(finding));
 }

@@ -31,7 +31,11 @@ class Context {
   // A finding at a byte offset of the settings file.
   void AddAtOffset(CodeId code, std::size_t offset, const std::string& place,
                    const std::string& message);
+  void AddAtOffsetAs(CodeId code, Severity severity, std::size_t offset, const std::string& place,
+                     const std::string& message);
 
+  // The byte offset in the settings file of a value the reader made.
+  std::size_t OffsetOf(const Json::Value& value) const;
   // 1-based line of a byte offset of the settings file.
   int LineOf(std::size_t offset) const;
   // appSetting holds key with a value other than null.
@@ -48,6 +52,7 @@ class Context {
  private:
   void Locate(Finding& finding, std::size_t offset) const;
   std::vector<std::size_t> line_starts_;
+  std::size_t skipped_ = 0;  // a byte order mark, which the reader's offsets leave out
 };
 
 std::string Number(double value);

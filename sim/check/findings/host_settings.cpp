@@ -47,6 +47,19 @@ std::int64_t FirstFiring(std::uint32_t t, float minutes) {
   return now;
 }
 
+// Only 0 turns an alarm off, so the device checks an alarm of a negative
+// level like any other and the host raises it under that level.
+void NegativeLevel(Context& c, const Json::Value& alarm, const std::string& id) {
+  const Json::Value& level = Context::Member(alarm, sim::kAlarmLevel);
+  if (!level.isInt() || level.asInt() >= 0) return;
+  c.Add(CodeId::kAlarmLevelNegative, Pointer({sim::kHostSetting, "alarms", id, sim::kAlarmLevel}),
+        "level " + std::to_string(level.asInt()) + " of alarm " + id +
+            ": only 0 turns an alarm off, so the device still checks it and the host raises it "
+            "under level " +
+            std::to_string(level.asInt()) +
+            ", which it has no use for; give a level of 1 or more, or 0 to turn the alarm off");
+}
+
 }  // namespace
 
 void HostSettings(Context& c) {
@@ -59,6 +72,7 @@ void HostSettings(Context& c) {
     for (const std::string& id : entries.getMemberNames()) {
       if (std::string(table) == "alarms") {
         UnknownIn(c, entries[id], sim::kHostAlarmKeys, {sim::kHostSetting, table, id});
+        NegativeLevel(c, entries[id], id);
       } else {
         UnknownIn(c, entries[id], sim::kHostReportKeys, {sim::kHostSetting, table, id});
       }

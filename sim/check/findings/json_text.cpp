@@ -1,15 +1,19 @@
 // The settings file as text: what the host's JSON reader cannot read, keys it
-// reads twice, and what it accepts that strict JSON tools refuse.
+// reads twice, what it accepts that strict JSON tools refuse, and what it
+// does not read at all.
 
 #include <json/reader.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iomanip>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "sim/check/findings/families.h"
+#include "sim/check/findings/json_forms.h"
 #include "sim/check/findings/json_scan.h"
 
 namespace sim::cli::findings {
@@ -50,6 +54,86 @@ bool RefusedWith(const std::string& text, const char* setting, bool value) {
   return !reader->parse(text.data(), text.data() + text.size(), &ignored, &errors);
 }
 
+// The value the host's reader makes of a number as written.
+std::string ReadAs(const std::string& token) {
+  const std::string text = "[" + token + "]";
+  Json::Value value;
+  std::string ignored;
+  const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+  if (!reader->parse(text.data(), text.data() + text.size(), &value, &ignored)) return "?";
+  std::ostringstream shown;
+  shown << std::setprecision(15) << value[0].asDouble();
+  return shown.str();
+}
+
+std::string PointerOf(const std::vector<std::string>& path, const std::string& file) {
+  std::string pointer;
+  for (const std::string& part : path) pointer += Pointer({part});
+  return pointer.empty() ? file : pointer;
+}
+
+// What the reader makes of "\\uDC00" alone or of "\\uD800\\u0041".
+std::string Unpaired(const std::string& escapes) {
+  if (escapes.size() < 12) {
+    return "a low surrogate with no high one before it: the host's reader hands the device three "
+           "bytes that are no UTF-8";
+  }
+  const unsigned high = std::stoul(escapes.substr(2, 4), nullptr, 16);
+  const unsigned low = std::stoul(escapes.substr(8, 4), nullptr, 16);
+  char joined[16];
+  std::snprintf(joined, sizeof joined, "U+%X", 0x10000 + ((high & 0x3FF) << 10) + (low & 0x3FF));
+  return std::string(
+             "a high surrogate followed by an escape that is no low one: the host's "
+             "reader joins the two into ") +
+         joined + ", another character, and hands that to the device";
+}
+
+constexpr const char* kStrictTools = "strict JSON tools (jq, python -m json.tool) refuse it";
+
+// What the reader takes and strict JSON does not, each where it stands.
+void Irregulars(Context& c, const Scan& scan) {
+  for (const Irregular& irregular : scan.irregulars) {
+    const std::string place = PointerOf(irregular.path, c.site.settings_file);
+    switch (irregular.form) {
+      case Form::kContentAfterValue:
+        c.AddAtOffset(CodeId::kJsonContentAfterValue, irregular.offset, place,
+                      "text after the settings' first value, which ends on line " +
+                          std::to_string(c.LineOf(scan.root_end - 1)) +
+                          ": the host's JSON reader stops there, so the device never sees this "
+                          "or anything after it; move it into the first value or remove it");
+        break;
+      case Form::kNumber: {
+        const bool digits = irregular.text.find_first_of("0123456789") != std::string::npos;
+        c.AddAtOffsetAs(CodeId::kJsonNumber, digits ? Severity::kNote : Severity::kWarning,
+                        irregular.offset, place,
+                        Quoted(irregular.text) +
+                            " is no JSON number: the host's reader takes it as " +
+                            ReadAs(irregular.text) + ", " + kStrictTools +
+                            (digits ? "" : "; give the number meant"));
+        break;
+      }
+      case Form::kControlCharacter:
+        c.AddAtOffset(CodeId::kJsonControlCharacter, irregular.offset, place,
+                      "the string holds " +
+                          ControlName(static_cast<unsigned char>(irregular.text[0])) +
+                          " as is: the host's reader hands it on, " + kStrictTools);
+        break;
+      case Form::kSurrogate:
+        c.AddAtOffset(CodeId::kJsonSurrogate, irregular.offset, place,
+                      Quoted(irregular.text) + " is " + Unpaired(irregular.text) +
+                          "; escape a character past U+FFFF as a high \\uD800-\\uDBFF followed "
+                          "by a low \\uDC00-\\uDFFF, or write it as is");
+        break;
+      case Form::kNotUtf8:
+        c.AddAtOffset(CodeId::kJsonEncoding, irregular.offset, place,
+                      "the string's bytes are no UTF-8 from here: the host's reader hands them "
+                      "to the device as they are, and texts it reports show garbled; save the "
+                      "file as UTF-8 (not GBK or Latin-1)");
+        break;
+    }
+  }
+}
+
 }  // namespace
 
 // The library's own reader decides whether a key repeats; the scan only
@@ -65,9 +149,7 @@ void JsonText(Context& c) {
     // Inside an object that a later key of the same name replaced, nothing
     // reaches the device: that outer key is the finding.
     const Json::Value* object = At(c.site.settings, duplicate.path);
-    if (object == nullptr ||
-        static_cast<std::size_t>(object->getOffsetStart()) != duplicate.object_start)
-      continue;
+    if (object == nullptr || c.OffsetOf(*object) != duplicate.object_start) continue;
     const Json::Value* kept = At(*object, {duplicate.key});
     if (kept == nullptr) continue;
     std::vector<std::string> lines;
@@ -84,6 +166,7 @@ void JsonText(Context& c) {
                       "): the JSON reader keeps only the last, so the device is handed " +
                       Shown(*kept) + " (line " + lines.back() + "); remove the others");
   }
+  Irregulars(c, scan);
   if (scan.first_lenient == std::string::npos) return;
   std::vector<std::string> what;
   if (scan.comments > 0) {
