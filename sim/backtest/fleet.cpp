@@ -65,8 +65,13 @@ bool History::Open(const fs::path& site, std::string& error) {
     CsvRow row;
     int line = 0;
     if (!OpenFile(it->path(), trace, error)) return false;
-    if (!trace.Next(row, error, line)) {
-      error = Located(it->path(), line, error.empty() ? "no rows" : error);
+    // Bad rows before the first good one are counted when the file is read.
+    CsvTrace::Status status;
+    while ((status = trace.Read(row, error, line)) == CsvTrace::Status::kBadRow &&
+           bad_rows_ == BadRows::kSkip) {
+    }
+    if (status != CsvTrace::Status::kRow) {
+      error = Located(it->path(), line, status == CsvTrace::Status::kEnd ? "no rows" : error);
       return false;
     }
     found.emplace_back(row.time, it->path());
@@ -94,11 +99,17 @@ bool History::Next(CsvRow& row, std::string& error) {
       if (!OpenFile(file_, *trace_, error)) return false;
     }
     int line = 0;
-    if (trace_->Next(row, error, line)) break;
-    if (!error.empty()) {
+    const CsvTrace::Status status = trace_->Read(row, error, line);
+    if (status == CsvTrace::Status::kRow) break;
+    if (status == CsvTrace::Status::kBadRow && bad_rows_ == BadRows::kSkip) {
+      skipped_.Add(file_.string(), line);
+      continue;
+    }
+    if (status != CsvTrace::Status::kEnd) {
       error = Located(file_, line, error);
       return false;
     }
+    error.clear();
     trace_.reset();
     last_file_ = file_;
   }

@@ -31,15 +31,21 @@ std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shar
 // history. Errors carry "FILE:LINE: " where a line is known.
 class History {
  public:
+  explicit History(BadRows bad_rows = BadRows::kFail) : bad_rows_(bad_rows) {}
+
   // Finds the files and orders them by their first row's time.
   bool Open(const fs::path& site, std::string& error);
   // The next row of the history; false at the end (error empty) or at a bad
   // row, including a file whose rows go back before the previous file's end.
+  // Under BadRows::kSkip a row that cannot be read is passed over and counted.
   bool Next(CsvRow& row, std::string& error);
+  const SkippedRows& Skipped() const { return skipped_; }
 
  private:
   bool OpenFile(const fs::path& file, CsvTrace& trace, std::string& error);
 
+  BadRows bad_rows_;
+  SkippedRows skipped_;
   std::vector<fs::path> files_;
   size_t next_file_ = 0;
   std::unique_ptr<CsvTrace> trace_;
