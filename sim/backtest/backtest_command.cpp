@@ -33,6 +33,7 @@ struct BacktestOptions {
   std::vector<std::string> merge;
   std::string plugin;
   int channel = 0;
+  std::string bad_rows = "fail";
 };
 
 // Takes the device's diagnostic lines of every thread and keeps none: a
@@ -139,6 +140,7 @@ int RunBacktest(const BacktestOptions& options) {
   PlotKeeper plots;
   SiteRunner runner{
       host, reports, source, options.channel, setup, options.html.empty() ? nullptr : &plots};
+  runner.bad_rows = options.bad_rows == "skip" ? BadRows::kSkip : BadRows::kFail;
   const unsigned jobs =
       options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   Discard discard;
@@ -187,6 +189,12 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
       ->add_option("--shard", options->shard,
                    "run only shard K of N: every N-th site by sorted name, from the K-th")
       ->type_name("K/N");
+  backtest
+      ->add_option("--bad-rows", options->bad_rows,
+                   "a history row that cannot be read (an empty, \"-\" or \"53.5V\" reading, a "
+                   "bad time): fail (default) fails the site at FILE:LINE, skip makes it no round "
+                   "and counts it in the site's result")
+      ->check(CLI::IsMember({"fail", "skip"}));
   CLI::Option* merge = backtest->add_option(
       "--merge", options->merge,
       "combine the JSON documents of shards into the document of the whole run");

@@ -148,6 +148,11 @@ Json::Value SiteJson(const SiteOutcome& site) {
   json["rounds"] = Count(site.rounds);
   json["from"] = TimeOrNull(site.from);
   json["to"] = TimeOrNull(site.to);
+  if (site.skipped_rows) {
+    json["skipped_rows"] = Count(*site.skipped_rows);
+    json["skipped_first"] = Json::Value(Json::arrayValue);
+    for (const std::string& where : site.skipped_first) json["skipped_first"].append(where);
+  }
   json["baseline"] = SideJson(site.baseline);
   json["candidate"] = SideJson(site.candidate);
   Json::Value& changes = json["changes"] = Json::Value(Json::arrayValue);
@@ -197,6 +202,11 @@ std::string FormatText(const Json::Value& document) {
   for (const Json::Value& site : document["sites"]) {
     const std::string name = site["site"].asString();
     if (site.isMember("error")) out << name << ": error: " << site["error"].asString() << "\n";
+    if (Int(site["skipped_rows"]) > 0) {
+      out << name << ": " << Int(site["skipped_rows"]) << " bad rows skipped, first at";
+      for (const Json::Value& where : site["skipped_first"]) out << " " << where.asString();
+      out << "\n";
+    }
     for (const Json::Value& change : site["changes"]) {
       out << name << ": " << ChangeText(change) << "\n";
     }

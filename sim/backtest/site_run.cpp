@@ -122,7 +122,7 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   outcome.site = site.name;
   Side baseline("baseline", outcome.baseline), candidate("candidate", outcome.candidate);
   baseline.workdir = site.folder;
-  History history;
+  History history(bad_rows);
   if (!ReadSettingsFile((site.folder / "settings.json").string(), baseline.settings,
                         outcome.error) ||
       !CandidateSettings(candidate_source, site, baseline, candidate, outcome.error) ||
@@ -150,6 +150,10 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   }
   sim::SetThreadVirtualTime(std::nullopt);
   outcome.error = error;
+  if (bad_rows == BadRows::kSkip) {
+    outcome.skipped_rows = history.Skipped().count;
+    outcome.skipped_first = history.Skipped().first;
+  }
   for (Side* side : {&baseline, &candidate}) {
     side->run.Release();
     reports.Forget(side->data_id);
