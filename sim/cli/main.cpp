@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
   }
+  // Every command reads or writes local times: a zone the C library cannot
+  // read would make them UTC without a word.
+  if (const std::string zone = TimeZoneError(); !zone.empty()) return Fail(zone, 2);
   try {
     return action();
   } catch (const std::exception& thrown) {
