@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <streambuf>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "sim/backtest/html_report.h"
 #include "sim/backtest/report_router.h"
 #include "sim/backtest/site_run.h"
+#include "sim/host/bounded_read.h"
 #include "sim/host/event_log.h"
 #include "sim/host/session.h"
 
@@ -46,15 +48,15 @@ class Discard : public std::streambuf {
 };
 
 bool ReadPatch(const std::string& path, Json::Value& patch, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot be read";
+  std::string text, reason;
+  if (!ReadBoundedFile(path, text, reason)) {
+    error = path + ": cannot be read: " + reason;
     return false;
   }
   Json::CharReaderBuilder builder;
   builder["strictRoot"] = true;
-  std::string reason;
-  if (!Json::parseFromStream(builder, in, &patch, &reason)) {
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  if (!reader->parse(text.data(), text.data() + text.size(), &patch, &reason)) {
     error = path + ": not JSON: " + reason;
     return false;
   }

@@ -15,6 +15,7 @@
 #include "sim/check/check_output.h"
 #include "sim/check/findings.h"
 #include "sim/framework/sim_framework.h"
+#include "sim/host/bounded_read.h"
 #include "sim/host/event_log.h"
 #include "sim/host/session.h"
 #include "sim/host/site_folders.h"
@@ -100,23 +101,12 @@ class Checker {
 
   void CheckSite(SiteReport& report, ConfiguredSite& site, const fs::path& settings_path) {
     const std::string& shown = site.settings_file;
-    std::error_code failure;
-    const bool folder = fs::is_directory(settings_path, failure);
-    errno = 0;
-    std::ifstream in;
-    if (!folder && !failure) in.open(settings_path, std::ios::binary);
-    std::ostringstream bytes;
-    if (in) bytes << in.rdbuf();
-    if (folder || failure || !in || in.bad()) {
-      const std::string why = folder       ? "it is a folder"
-                              : failure    ? failure.message()
-                              : errno != 0 ? std::strerror(errno)
-                                           : "cannot open";
-      report.findings.push_back(SettingsFileFinding(shown, why, false));
+    std::string unreadable;
+    if (!ReadBoundedFile(settings_path.string(), site.settings_text, unreadable)) {
+      report.findings.push_back(SettingsFileFinding(shown, unreadable, false));
       report.refusal = report.findings.back().message;
       return;
     }
-    site.settings_text = bytes.str();
     const std::string& text = site.settings_text;
     Json::Value& settings = site.settings;
     std::string reader_error;
