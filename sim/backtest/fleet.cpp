@@ -113,6 +113,11 @@ bool History::Next(CsvRow& row, std::string& error) {
     trace_.reset();
     last_file_ = file_;
   }
+  // A file that starts inside the repeated autumn hour, after one that ended
+  // in its first pass, goes on in the second.
+  if (any_row_ && row.time < last_time_ && row.second_pass >= last_time_) {
+    row.time = row.second_pass;
+  }
   if (any_row_ && row.time < last_time_) {
     error = Located(file_, row.line,
                     "time is before the end of " + last_file_.filename().string() +

@@ -384,6 +384,7 @@ CsvTrace::Status CsvTrace::Read(CsvRow& row, std::string& error, int& line) {
   line = row.line = static_cast<int>(reader_->csv.get_file_line());
   long long nanos = 0, repeated = 0;
   if (!ParseTimeText(time, row.time, nanos, repeated, error)) return Status::kBadRow;
+  row.second_pass = static_cast<std::time_t>(repeated / 1000000000LL);
   if (any_row_ && nanos < last_nanos_) {
     // Back inside the hour the clock repeats: its second pass.
     if (repeated < last_nanos_) {

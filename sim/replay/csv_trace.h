@@ -34,6 +34,8 @@ bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nan
 struct CsvRow {
   int line = 0;
   std::time_t time = 0;
+  // The time's second pass where the clock repeats it in autumn, else time.
+  std::time_t second_pass = 0;
   float value = 0;
   std::optional<int> channel;
 };

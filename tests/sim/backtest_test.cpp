@@ -248,6 +248,20 @@ TEST_F(Backtest, BadRowsFailTheSiteOrAreSkippedAndCounted) {
   EXPECT_EQ(RunSim("backtest --bad-rows drop " + patch_ + site).status, 2);
 }
 
+// A logger writing local time, one file an hour: the file of the repeated
+// autumn hour follows the one of its first pass.
+TEST_F(Backtest, HourlyFilesAcrossTheAutumnChangeAreOneHistory) {
+  setenv("TZ", "Europe/Berlin", 1);
+  const SimRun run = RunSim("backtest --format json " + patch_ + kFixtures + "/autumn-hourly");
+  unsetenv("TZ");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Json::Value site = SiteOf(Document(run), "autumn-hourly");
+  EXPECT_FALSE(site.isMember("error")) << site["error"].asString();
+  EXPECT_EQ(site["rounds"], 8);
+  EXPECT_EQ(site["from"], "2026-10-25T01:50:00+02:00");
+  EXPECT_EQ(site["to"], "2026-10-25T03:10:00+01:00");
+}
+
 TEST_F(Backtest, RefusedSettingsAndUsageErrors) {
   SimRun run = RunSim("backtest --format json --candidate-patch " + kFixtures + "/refused.json " +
                       kFleet + "/east");
