@@ -203,7 +203,9 @@ std::string FormatText(const Json::Value& document) {
     const std::string name = site["site"].asString();
     if (site.isMember("error")) out << name << ": error: " << site["error"].asString() << "\n";
     if (Int(site["skipped_rows"]) > 0) {
-      out << name << ": " << Int(site["skipped_rows"]) << " bad rows skipped, first at";
+      const long long skipped = Int(site["skipped_rows"]);
+      out << name << ": " << skipped << (skipped == 1 ? " bad row" : " bad rows")
+          << " skipped, first at";
       for (const Json::Value& where : site["skipped_first"]) out << " " << where.asString();
       out << "\n";
     }
