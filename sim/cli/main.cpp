@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <exception>
+#include <new>
 #include <string>
 
 #include "sim/backtest/backtest_command.h"
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
   if (const std::string zone = TimeZoneError(); !zone.empty()) return Fail(zone, 2);
   try {
     return action();
+  } catch (const std::bad_alloc&) {
+    // Inputs are read within bounds; what is left is a machine short of memory.
+    return Fail("out of memory");
   } catch (const std::exception& thrown) {
     return Fail(thrown.what());
   }
