@@ -149,6 +149,8 @@ std::string TimeZoneError() {
   const fs::path file = !name.empty() && name[0] == '/' ? fs::path(name) : zones / name;
   if (!name.empty() && name.find("..") == std::string::npos && ZoneFile(file)) return {};
   if (!file_only && TzRule(name).Valid()) return {};
+  // Without zone files (no tzdata) the C library still reads these as UTC.
+  if (name == "UTC" || name == "GMT") return {};
   return "TZ \"" + std::string(value) + "\" names no time zone (no zone file " + file.string() +
          ") and is no POSIX rule such as \"CET-1CEST,M3.5.0,M10.5.0/3\": give a zone such as "
          "Europe/Berlin, or leave TZ unset for UTC";

@@ -189,6 +189,14 @@ TEST(TimeZone, ZoneFilesAndPosixRulesOnly) {
       EXPECT_NE(error.find(std::string("TZ \"") + c.tz + "\""), std::string::npos);
     }
   }
+  // Zone files are looked up under TZDIR; UTC needs none.
+  setenv("TZDIR", "/nonexistent", 1);
+  setenv("TZ", "UTC", 1);
+  EXPECT_EQ(sim::cli::TimeZoneError(), "");
+  setenv("TZ", "Europe/Berlin", 1);
+  EXPECT_NE(sim::cli::TimeZoneError().find("no zone file /nonexistent/Europe/Berlin"),
+            std::string::npos);
+  unsetenv("TZDIR");
   unsetenv("TZ");
   EXPECT_EQ(sim::cli::TimeZoneError(), "");
   tzset();
