@@ -23,6 +23,7 @@
 #include "sim/backtest/report_router.h"
 #include "sim/backtest/run_record.h"
 #include "sim/backtest/site_run.h"
+#include "sim/host/bounded_read.h"
 #include "sim/host/event_log.h"
 #include "sim/host/session.h"
 
@@ -42,6 +43,7 @@ struct BacktestOptions {
   std::vector<std::string> merge;
   std::string plugin;
   int channel = 0;
+  std::string bad_rows = "fail";
 };
 
 // Takes the device's diagnostic lines of every thread and keeps none: a
@@ -70,20 +72,16 @@ std::string ReaderError(const std::string& file, const std::string& reason) {
 
 bool ReadPatch(const std::string& path, const std::string& shown, bool allow_unknown_keys,
                Json::Value& patch, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  if (in) bytes << in.rdbuf();
-  if (!in || in.bad()) {
-    error = shown + ": cannot be read";
+  std::string text, reason;
+  if (!ReadBoundedFile(path, text, reason)) {
+    error = shown + ": cannot be read: " + reason;
     return false;
   }
-  const std::string text = bytes.str();
   Json::CharReaderBuilder builder;
   builder["strictRoot"] = true;
   // Text after the patch's value is a patch cut or pasted wrong, never
   // something to leave out unsaid.
   builder["failIfExtra"] = true;
-  std::string reason;
   const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   if (!reader->parse(text.data(), text.data() + text.size(), &patch, &reason)) {
     error = ReaderError(shown, reason);
@@ -198,7 +196,7 @@ int RunBacktest(const BacktestOptions& options) {
   run.shard_count = shard.count;
   run.time_zone = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
   // A row that cannot be read ends its site's history as an error.
-  run.bad_rows = "fail";
+  run.bad_rows = options.bad_rows;
   std::ofstream html;
   if (!OpenReport(options, start, html, error)) return Fail(error, 2);
   // The router outlives the host's receiver, which hands it the requests.
@@ -218,6 +216,7 @@ int RunBacktest(const BacktestOptions& options) {
   // A shard's document carries its plots: the merge draws the whole run's report from them.
   const bool draw = html.is_open() || shard.count > 1;
   SiteRunner runner{host, reports, source, options.channel, setup, draw ? &plots : nullptr};
+  runner.bad_rows = options.bad_rows == "skip" ? BadRows::kSkip : BadRows::kFail;
   const unsigned jobs =
       options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   std::vector<Json::Value> checks = CheckCandidates(host, source, sites, options.candidate_patch);
@@ -277,6 +276,12 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
       ->add_option("--shard", options->shard,
                    "run only shard K of N: every N-th site by sorted name, from the K-th")
       ->type_name("K/N");
+  backtest
+      ->add_option("--bad-rows", options->bad_rows,
+                   "a history row that cannot be read (an empty, \"-\" or \"53.5V\" reading, a "
+                   "bad time): fail (default) fails the site at FILE:LINE, skip makes it no round "
+                   "and counts it in the site's result")
+      ->check(CLI::IsMember({"fail", "skip"}));
   CLI::Option* merge = backtest->add_option(
       "--merge", options->merge,
       "combine the JSON documents of every shard of one run into the document of the whole "

@@ -167,6 +167,11 @@ Json::Value SiteJson(const SiteOutcome& site) {
   json["rounds"] = Count(site.rounds);
   json["from"] = TimeOrNull(site.from);
   json["to"] = TimeOrNull(site.to);
+  if (site.skipped_rows) {
+    json["skipped_rows"] = Count(*site.skipped_rows);
+    json["skipped_first"] = Json::Value(Json::arrayValue);
+    for (const std::string& where : site.skipped_first) json["skipped_first"].append(where);
+  }
   json["baseline"] = SideJson(site.baseline);
   json["candidate"] = SideJson(site.candidate);
   Json::Value& changes = json["changes"] = Json::Value(Json::arrayValue);
@@ -221,6 +226,13 @@ std::string FormatText(const Json::Value& document) {
     }
     for (const Json::Value& finding : site["check"]["findings"]) {
       out << name << ": candidate: " << FindingText(finding) << "\n";
+    }
+    if (Int(site["skipped_rows"]) > 0) {
+      const long long skipped = Int(site["skipped_rows"]);
+      out << name << ": " << skipped << (skipped == 1 ? " bad row" : " bad rows")
+          << " skipped, first at";
+      for (const Json::Value& where : site["skipped_first"]) out << " " << where.asString();
+      out << "\n";
     }
     const std::string changes = site["partial"].asBool() ? name + " (partial): " : name + ": ";
     for (const Json::Value& change : site["changes"]) {

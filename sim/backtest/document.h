@@ -30,6 +30,9 @@ struct SiteOutcome {
   std::optional<std::time_t> from, to;
   SideOutcome baseline, candidate;
   std::vector<Change> changes;
+  // Under --bad-rows skip: the rows of the history that were no round.
+  std::optional<long long> skipped_rows;
+  std::vector<std::string> skipped_first;  // "FILE:LINE" of the first few
 };
 
 // A time as ISO 8601 local time with its UTC offset ("2026-11-02T04:00:00+01:00").

@@ -104,8 +104,8 @@ bool History::Open(const fs::path& site, std::string& error) {
     const fs::path& path = it->path();
     const std::string kind = EntryKind(path);
     if (!IsCsvName(path)) {
-      skipped_.push_back("history/" + path.filename().string() + ": " +
-                         (kind.empty() ? "not a .csv file" : kind));
+      skipped_entries_.push_back("history/" + path.filename().string() + ": " +
+                                 (kind.empty() ? "not a .csv file" : kind));
       continue;
     }
     // Checked before opening: a FIFO would block the read for good.
@@ -117,8 +117,13 @@ bool History::Open(const fs::path& site, std::string& error) {
     CsvRow row;
     int line = 0;
     if (!OpenFile(path, trace, error)) return false;
-    if (!trace.Next(row, error, line)) {
-      error = Located(path, line, error.empty() ? "no rows" : error);
+    // Bad rows before the first good one are counted when the file is read.
+    CsvTrace::Status status;
+    while ((status = trace.Read(row, error, line)) == CsvTrace::Status::kBadRow &&
+           bad_rows_ == BadRows::kSkip) {
+    }
+    if (status != CsvTrace::Status::kRow) {
+      error = Located(path, line, status == CsvTrace::Status::kEnd ? "no rows" : error);
       return false;
     }
     found.emplace_back(row.time, path);
@@ -127,7 +132,7 @@ bool History::Open(const fs::path& site, std::string& error) {
     error = folder.string() + ": " + failure.message();
     return false;
   }
-  std::sort(skipped_.begin(), skipped_.end());
+  std::sort(skipped_entries_.begin(), skipped_entries_.end());
   if (found.empty()) {
     error = folder.string() + ": no .csv files";
     return false;
@@ -147,13 +152,24 @@ bool History::Next(CsvRow& row, std::string& error) {
       if (!OpenFile(file_, *trace_, error)) return false;
     }
     int line = 0;
-    if (trace_->Next(row, error, line)) break;
-    if (!error.empty()) {
+    const CsvTrace::Status status = trace_->Read(row, error, line);
+    if (status == CsvTrace::Status::kRow) break;
+    if (status == CsvTrace::Status::kBadRow && bad_rows_ == BadRows::kSkip) {
+      skipped_rows_.Add(file_.string(), line);
+      continue;
+    }
+    if (status != CsvTrace::Status::kEnd) {
       error = Located(file_, line, error);
       return false;
     }
+    error.clear();
     trace_.reset();
     last_file_ = file_;
+  }
+  // A file that starts inside the repeated autumn hour, after one that ended
+  // in its first pass, goes on in the second.
+  if (any_row_ && row.time < last_time_ && row.second_pass >= last_time_) {
+    row.time = row.second_pass;
   }
   if (any_row_ && row.time < last_time_) {
     error = Located(file_, row.line,

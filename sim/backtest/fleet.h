@@ -31,20 +31,27 @@ std::vector<SiteFolder> ShardOf(const std::vector<SiteFolder>& sites, const Shar
 // one history. Errors carry "FILE:LINE: " where a line is known.
 class History {
  public:
+  explicit History(BadRows bad_rows = BadRows::kFail) : bad_rows_(bad_rows) {}
+
   // Finds the files and orders them by their first row's time.
   bool Open(const fs::path& site, std::string& error);
   // The next row of the history; false at the end (error empty) or at a bad
   // row, including a file whose rows go back before the previous file's end.
+  // Under BadRows::kSkip a row that cannot be read is passed over and counted.
   bool Next(CsvRow& row, std::string& error);
   // The entries of history/ that hold no rows of it, as "history/NAME: why",
   // by name: whatever is left out is said, never lost without a word.
-  const std::vector<std::string>& Skipped() const { return skipped_; }
+  const std::vector<std::string>& SkippedEntries() const { return skipped_entries_; }
+  // The bad rows passed over under BadRows::kSkip.
+  const SkippedRows& SkippedBadRows() const { return skipped_rows_; }
 
  private:
   bool OpenFile(const fs::path& file, CsvTrace& trace, std::string& error);
 
+  BadRows bad_rows_;
+  SkippedRows skipped_rows_;
   std::vector<fs::path> files_;
-  std::vector<std::string> skipped_;
+  std::vector<std::string> skipped_entries_;
   size_t next_file_ = 0;
   std::unique_ptr<CsvTrace> trace_;
   fs::path file_;

@@ -95,7 +95,7 @@ void Draw(const SiteOutcome& outcome, const Side& baseline, const Side& candidat
 
 bool OpenHistory(const fs::path& site, History& history, SiteOutcome& outcome) {
   const bool opened = history.Open(site, outcome.error);
-  outcome.skipped = history.Skipped();
+  outcome.skipped = history.SkippedEntries();
   return opened;
 }
 
@@ -140,7 +140,7 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   outcome.site = site.name;
   Side baseline("baseline", outcome.baseline), candidate("candidate", outcome.candidate);
   baseline.workdir = site.folder;
-  History history;
+  History history(bad_rows);
   if (!ReadSettingsFile((site.folder / "settings.json").string(), baseline.settings,
                         outcome.error) ||
       !CandidateSettings(candidate_source, site, baseline, candidate, outcome.error) ||
@@ -168,6 +168,10 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   }
   sim::SetThreadVirtualTime(std::nullopt);
   outcome.error = error;
+  if (bad_rows == BadRows::kSkip) {
+    outcome.skipped_rows = history.SkippedBadRows().count;
+    outcome.skipped_first = history.SkippedBadRows().first;
+  }
   for (Side* side : {&baseline, &candidate}) {
     side->run.Release();
     reports.Forget(side->data_id);

@@ -47,6 +47,7 @@ struct SiteRunner {
   std::mutex& setup;
   // Where the sites' plots go; null: none drawn.
   PlotKeeper* plots = nullptr;
+  BadRows bad_rows = BadRows::kFail;
 
   SiteOutcome Run(const SiteFolder& site);
 };

@@ -13,6 +13,7 @@
 #include "config/setting_keys.h"
 #include "sim/check/findings/families.h"
 #include "sim/framework/sim_framework.h"
+#include "sim/host/bounded_read.h"
 #include "sim/host/event_log.h"
 #include "sim/replay/replay.h"
 
@@ -54,24 +55,11 @@ void Unfinished(SiteReport& report, const std::string& shown_file, const std::st
 // The settings file's bytes; false with the finding of a file that cannot be read.
 bool ReadSettingsText(SiteReport& report, const std::string& shown, const fs::path& path,
                       std::string& text) {
-  std::error_code failure;
-  const bool folder = fs::is_directory(path, failure);
-  errno = 0;
-  std::ifstream in;
-  if (!folder && !failure) in.open(path, std::ios::binary);
-  std::ostringstream bytes;
-  if (in) bytes << in.rdbuf();
-  if (folder || failure || !in || in.bad()) {
-    const std::string why = folder       ? "it is a folder"
-                            : failure    ? failure.message()
-                            : errno != 0 ? std::strerror(errno)
-                                         : "cannot open";
-    report.findings.push_back(SettingsFileFinding(shown, why, false));
-    report.refusal = report.findings.back().message;
-    return false;
-  }
-  text = bytes.str();
-  return true;
+  std::string why;
+  if (ReadBoundedFile(path.string(), text, why)) return true;
+  report.findings.push_back(SettingsFileFinding(shown, why, false));
+  report.refusal = report.findings.back().message;
+  return false;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <exception>
+#include <new>
 #include <string>
 
 #include "sim/backtest/backtest_command.h"
@@ -56,8 +57,14 @@ int main(int argc, char** argv) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
   }
+  // Every command reads or writes local times: a zone the C library cannot
+  // read would make them UTC without a word.
+  if (const std::string zone = TimeZoneError(); !zone.empty()) return Fail(zone, 2);
   try {
     return action();
+  } catch (const std::bad_alloc&) {
+    // Inputs are read within bounds; what is left is a machine short of memory.
+    return Fail("out of memory");
   } catch (const std::exception& thrown) {
     return Fail(thrown.what());
   }

@@ -2,8 +2,10 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <iostream>
 #include <utility>
 
@@ -51,6 +53,107 @@ fs::path FindPlugin(const std::string& given, const fs::path& base, std::string&
 int Fail(const std::string& message, int status) {
   std::cerr << "aikorvane-sim: " << message << std::endl;
   return status;
+}
+
+namespace {
+
+// A POSIX TZ rule read from text[pos]: each part moves pos past what it read.
+class TzRule {
+ public:
+  explicit TzRule(const std::string& text) : text_(text) {}
+
+  // std offset [dst [offset] [,start[/time],end[/time]]]
+  bool Valid() {
+    if (!Name() || !Offset(24)) return false;
+    if (pos_ == text_.size()) return true;
+    if (!Name()) return false;
+    if (pos_ < text_.size() && text_[pos_] != ',' && !Offset(24)) return false;
+    if (pos_ == text_.size()) return true;
+    return Take(',') && Date() && Take(',') && Date() && pos_ == text_.size();
+  }
+
+ private:
+  bool Take(char c) {
+    if (pos_ >= text_.size() || text_[pos_] != c) return false;
+    ++pos_;
+    return true;
+  }
+  bool Number(int low, int high, int& out) {
+    const size_t start = pos_;
+    out = 0;
+    while (pos_ < text_.size() && pos_ - start < 3 &&
+           std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
+      out = out * 10 + (text_[pos_++] - '0');
+    }
+    return pos_ > start && out >= low && out <= high;
+  }
+  // "CET", or "<+03>" for names that are not letters.
+  bool Name() {
+    const size_t start = pos_;
+    if (Take('<')) {
+      while (pos_ < text_.size() && text_[pos_] != '>') {
+        const char c = text_[pos_++];
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-') return false;
+      }
+      return pos_ - start >= 4 && Take('>');
+    }
+    while (pos_ < text_.size() && std::isalpha(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    return pos_ - start >= 3;
+  }
+  // [+-]hh[:mm[:ss]]
+  bool Offset(int hours) {
+    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+    int part = 0;
+    if (!Number(0, hours, part)) return false;
+    for (int i = 0; i < 2 && Take(':'); ++i) {
+      if (!Number(0, 59, part)) return false;
+    }
+    return true;
+  }
+  // Jn, n or Mm.w.d, then an optional /time.
+  bool Date() {
+    int part = 0;
+    if (Take('J')) {
+      if (!Number(1, 365, part)) return false;
+    } else if (Take('M')) {
+      if (!Number(1, 12, part) || !Take('.') || !Number(1, 5, part) || !Take('.') ||
+          !Number(0, 6, part)) {
+        return false;
+      }
+    } else if (!Number(0, 365, part)) {
+      return false;
+    }
+    return !Take('/') || Offset(167);
+  }
+
+  const std::string& text_;
+  size_t pos_ = 0;
+};
+
+bool ZoneFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[4] = {};
+  return in.read(magic, sizeof magic) && std::string(magic, sizeof magic) == "TZif";
+}
+
+}  // namespace
+
+std::string TimeZoneError() {
+  const char* value = std::getenv("TZ");
+  if (value == nullptr || *value == '\0') return {};
+  std::string name = value;
+  const bool file_only = name[0] == ':';
+  if (file_only) name.erase(0, 1);
+  const char* folder = std::getenv("TZDIR");
+  const fs::path zones = folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo";
+  const fs::path file = !name.empty() && name[0] == '/' ? fs::path(name) : zones / name;
+  if (!name.empty() && name.find("..") == std::string::npos && ZoneFile(file)) return {};
+  if (!file_only && TzRule(name).Valid()) return {};
+  // Without zone files (no tzdata) the C library still reads these as UTC.
+  if (name == "UTC" || name == "GMT") return {};
+  return "TZ \"" + std::string(value) + "\" names no time zone (no zone file " + file.string() +
+         ") and is no POSIX rule such as \"CET-1CEST,M3.5.0,M10.5.0/3\": give a zone such as "
+         "Europe/Berlin, or leave TZ unset for UTC";
 }
 
 void UseUtcUnlessZoneSet() {

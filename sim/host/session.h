@@ -36,6 +36,12 @@ int Fail(const std::string& message, int status = 1);
 // The device stamps its records in local time: UTC unless the user chose a zone.
 void UseUtcUnlessZoneSet();
 
+// Empty when TZ is unset or empty, names a zone file (under TZDIR or
+// /usr/share/zoneinfo, or a path) or is a POSIX rule ("CET-1CEST,M3.5.0,
+// M10.5.0/3"); else why not. The C library takes any other text as UTC
+// without a word, which would shift every local time the user gave.
+std::string TimeZoneError();
+
 // Library state the simulator sets up for the plug-in: libcurl is a host's to
 // initialise, and the plug-in's code must outlive every device, so devices
 // made from it are destroyed before the host.

@@ -11,6 +11,9 @@
 #include <libfccp/csv.h>
 #pragma GCC diagnostic pop
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -22,132 +25,42 @@
 #include <vector>
 
 #include "config/setting_keys.h"
-#include "sim/replay/trace.h"
+#include "sim/host/bounded_read.h"
 #include "sim/report/text.h"
 
 namespace sim::cli {
 namespace {
 
-bool Digits(const std::string& text, size_t& pos, size_t count, int& out) {
-  out = 0;
-  for (size_t i = 0; i < count; ++i, ++pos) {
-    if (pos >= text.size() || !std::isdigit(static_cast<unsigned char>(text[pos]))) return false;
-    out = out * 10 + (text[pos] - '0');
-  }
-  return true;
-}
-
-bool Expect(const std::string& text, size_t& pos, char c) {
-  if (pos >= text.size() || text[pos] != c) return false;
-  ++pos;
-  return true;
-}
-
-// ".123" after the seconds (any number of digits, nanoseconds kept).
-long long Fraction(const std::string& text, size_t& pos) {
-  long long nanos = 0;
-  if (pos < text.size() && (text[pos] == '.' || text[pos] == ',')) {
-    const size_t start = ++pos;
-    long long scale = 100000000;
-    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
-      nanos += (text[pos++] - '0') * scale;
-      scale /= 10;
-    }
-    if (pos == start) return -1;
-  }
-  return nanos;
-}
-
-}  // namespace
-
-bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nanos,
-                   std::string& error) {
-  error = "unreadable time \"" + text +
-          "\" (expected 2026-01-05T00:00:00, with or without a zone offset, "
-          "2026-01-05 00:00:00 or Unix seconds)";
-  size_t pos = 0;
-  if (text.find_first_of("-:T ") == std::string::npos) {
-    // Unix seconds.
-    long long whole = 0;
-    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
-      if (whole > 100000000000LL) return false;
-      whole = whole * 10 + (text[pos++] - '0');
-    }
-    if (pos == 0) return false;
-    const long long fraction = Fraction(text, pos);
-    if (fraction < 0 || pos != text.size() || whole > 253402300799LL) return false;
-    seconds = static_cast<std::time_t>(whole);
-    nanos = whole * 1000000000LL + fraction;
-    return true;
-  }
-  int year, month, day, hour, minute, second = 0;
-  if (!Digits(text, pos, 4, year) || !Expect(text, pos, '-') || !Digits(text, pos, 2, month) ||
-      !Expect(text, pos, '-') || !Digits(text, pos, 2, day)) {
-    return false;
-  }
-  if (pos >= text.size() || (text[pos] != 'T' && text[pos] != ' ')) return false;
-  ++pos;
-  if (!Digits(text, pos, 2, hour) || !Expect(text, pos, ':') || !Digits(text, pos, 2, minute)) {
-    return false;
-  }
-  if (pos < text.size() && text[pos] == ':' && !Digits(text, ++pos, 2, second)) return false;
-  const long long fraction = Fraction(text, pos);
-  if (fraction < 0) return false;
-  std::optional<long> offset;  // seconds east of UTC
-  if (pos < text.size()) {
-    if (text[pos] == 'Z' && pos + 1 == text.size()) {
-      offset = 0;
-    } else if (text[pos] == '+' || text[pos] == '-') {
-      const long sign = text[pos++] == '-' ? -1 : 1;
-      int hours = 0, minutes = 0;
-      if (!Digits(text, pos, 2, hours)) return false;
-      if (pos < text.size() && text[pos] == ':') ++pos;
-      if (pos < text.size() && !Digits(text, pos, 2, minutes)) return false;
-      if (pos != text.size() || hours > 23 || minutes > 59) return false;
-      offset = sign * (hours * 3600L + minutes * 60L);
-    } else {
-      return false;
-    }
-  }
-  if (!TimeOf(year, month, day, hour, minute, second, offset, seconds)) {
-    if (!offset && InDaylightSavingGap(year, month, day, hour, minute, second)) {
-      error = "local time \"" + text +
-              "\" does not exist in the time zone TZ (a daylight-saving gap); give the time "
-              "with its zone offset";
-    }
-    return false;
-  }
-  if (seconds < 0) return false;
-  nanos = static_cast<long long>(seconds) * 1000000000LL + fraction;
-  return true;
-}
-
-namespace {
-
 // The file with its header line read ahead of the CSV reader: the lines up
-// to the header are handed on as read, with the header's names of the known
+// to the header are handed on as empty lines (the reader skips them and
+// keeps the line numbers), then the header with the names of the known
 // columns in lower case (they match without regard to case), then the rest
 // of the file as it is.
 class HeaderFirst : public io::ByteSourceBase {
  public:
-  HeaderFirst(FILE* file, std::string head) : file_(file), head_(std::move(head)) {}
+  HeaderFirst(FILE* file, long long blank_lines, std::string header)
+      : file_(file), blank_lines_(blank_lines), header_(std::move(header)) {}
   ~HeaderFirst() override { std::fclose(file_); }
   // Fills the whole buffer unless the file ends: the reader takes a short
   // read for the end.
   int read(char* buffer, int size) override {
     size_t count = 0;
-    if (offset_ < head_.size()) {
-      count = std::min(head_.size() - offset_, static_cast<size_t>(size));
-      std::memcpy(buffer, head_.data() + offset_, count);
-      offset_ += count;
+    const size_t room = static_cast<size_t>(size);
+    for (; blank_lines_ > 0 && count < room; --blank_lines_) buffer[count++] = '\n';
+    if (offset_ < header_.size() && count < room) {
+      const size_t part = std::min(header_.size() - offset_, room - count);
+      std::memcpy(buffer + count, header_.data() + offset_, part);
+      offset_ += part;
+      count += part;
     }
-    count += std::fread(buffer + count, 1, static_cast<size_t>(size) - count, file_);
+    count += std::fread(buffer + count, 1, room - count, file_);
     return static_cast<int>(count);
   }
 
  private:
   FILE* file_;
-  std::string head_;
+  long long blank_lines_;
+  std::string header_;
   size_t offset_ = 0;
 };
 
@@ -177,8 +90,8 @@ std::string Lower(std::string text) {
 }  // namespace
 
 struct CsvTrace::Reader {
-  Reader(const std::string& path, FILE* file, std::string head)
-      : csv(path, std::make_unique<HeaderFirst>(file, std::move(head))) {}
+  Reader(const std::string& path, FILE* file, long long blank_lines, std::string header)
+      : csv(path, std::make_unique<HeaderFirst>(file, blank_lines, std::move(header))) {}
   io::CSVReader<3, io::trim_chars<' ', '\t'>, io::double_quote_escape<',', '"'>,
                 io::throw_on_overflow, io::single_and_empty_line_comment<'#'>>
       csv;
@@ -206,7 +119,7 @@ std::string Describe(const io::error::base& failure) {
     return std::string("column \"") + column->column_name + "\" twice in the header";
   }
   if (dynamic_cast<const io::error::line_length_limit_exceeded*>(&failure)) {
-    return "line longer than 16 MiB";
+    return LineTooLongText();
   }
   return failure.what();
 }
@@ -223,6 +136,14 @@ std::vector<std::string> QuotedAll(const std::vector<std::string>& names) {
 
 namespace {
 int ChannelOrOne(int channel) { return channel >= 1 && channel <= kMaxChannel ? channel : 1; }
+
+// strtod reads "nan(...)" and "infinity" too: of the words only "nan",
+// "inf" and their signed forms (any case) are readings, as in a series.
+bool ReadingWord(const char* text, double reading) {
+  if (std::isfinite(reading)) return true;
+  const char* word = *text == '+' || *text == '-' ? text + 1 : text;
+  return strcasecmp(word, "nan") == 0 || strcasecmp(word, "inf") == 0;
+}
 }  // namespace
 
 int DefaultChannel(const DeviceState& state) { return ChannelOrOne(state.channel.ai_index_); }
@@ -240,33 +161,32 @@ bool CsvTrace::Open(const std::string& path, std::string& error, int& line) {
     return false;
   }
   // Read up to the header line: blank lines and comments first.
-  std::string head, header;
-  for (int number = 1;; ++number) {
-    std::string text;
-    int c;
-    while ((c = std::fgetc(file)) != EOF && c != '\n') text += static_cast<char>(c);
-    const bool end = c == EOF;
-    if (number == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    if (text.empty() || text[0] == '#') {
-      head += text + "\n";
-      if (end) break;
-      continue;
+  LineReader lines(file);
+  std::string text, header;
+  for (LineReader::Status status; (status = lines.Next(text)) != LineReader::Status::kEnd;) {
+    if (status != LineReader::Status::kLine) {
+      std::fclose(file);
+      line = status == LineReader::Status::kTooLong ? lines.Number() : 0;
+      error = status == LineReader::Status::kTooLong ? LineTooLongText()
+                                                     : std::string("cannot read: read failed");
+      return false;
     }
-    header = text;
+    if (lines.Number() == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty() || text[0] == '#') continue;
     std::vector<std::string> names = HeaderNames(text);
-    std::string rewritten;
     for (std::string& name : names) {
       const std::string lower = Lower(name);
       if (lower == "time" || lower == "value" || lower == "channel") name = lower;
-      rewritten += (rewritten.empty() ? "" : ",") + Quoted(name);
+      header += (header.empty() ? "" : ",") + Quoted(name);
     }
-    head += rewritten + "\n";
+    header += "\n";
     header_names_ = names;
     break;
   }
+  const long long blank_lines = header.empty() ? lines.Number() : lines.Number() - 1;
   try {
-    reader_ = std::make_unique<Reader>(path, file, head);
+    reader_ = std::make_unique<Reader>(path, file, blank_lines, header);
     reader_->csv.read_header(io::ignore_extra_column | io::ignore_missing_column, "time", "value",
                              "channel");
   } catch (const io::error::can_not_open_file& failure) {
@@ -297,33 +217,44 @@ bool CsvTrace::Open(const std::string& path, std::string& error, int& line) {
   return true;
 }
 
-bool CsvTrace::Next(CsvRow& row, std::string& error, int& line) {
+CsvTrace::Status CsvTrace::Read(CsvRow& row, std::string& error, int& line) {
   error.clear();
   char* time = nullptr;
   char* value = nullptr;
   char* channel = nullptr;
   try {
-    if (!reader_->csv.read_row(time, value, channel)) return false;
+    if (!reader_->csv.read_row(time, value, channel)) return Status::kEnd;
   } catch (const io::error::base& failure) {
     const auto* located = dynamic_cast<const io::error::with_file_line*>(&failure);
     line = located != nullptr && located->file_line > 0
                ? located->file_line
                : static_cast<int>(reader_->csv.get_file_line());
     error = Describe(failure);
-    return false;
+    // The reader stops short of a line too long and would read it again.
+    return dynamic_cast<const io::error::line_length_limit_exceeded*>(&failure) != nullptr
+               ? Status::kFailed
+               : Status::kBadRow;
   }
   line = row.line = static_cast<int>(reader_->csv.get_file_line());
-  long long nanos = 0;
-  if (!ParseTimeText(time, row.time, nanos, error)) return false;
+  long long nanos = 0, repeated = 0;
+  if (!ParseTimeText(time, row.time, nanos, repeated, error)) return Status::kBadRow;
+  row.second_pass = static_cast<std::time_t>(repeated / 1000000000LL);
   if (any_row_ && nanos < last_nanos_) {
-    error = "time " + std::string(time) + " is before the previous row's";
-    return false;
+    // Back inside the hour the clock repeats: its second pass.
+    if (repeated < last_nanos_) {
+      error = "time " + std::string(time) + " is before the previous row's";
+      return Status::kBadRow;
+    }
+    nanos = repeated;
+    row.time = static_cast<std::time_t>(repeated / 1000000000LL);
   }
   char* end = nullptr;
   const double reading = std::strtod(value, &end);
-  if (*value == '\0' || *end != '\0' || !std::isfinite(reading) || std::fabs(reading) > 3.4e38) {
+  // nan and inf are what a broken sensor reads: the device gets them as they are.
+  if (*value == '\0' || *end != '\0' || (std::isfinite(reading) && std::fabs(reading) > 3.4e38) ||
+      !ReadingWord(value, reading)) {
     error = "unreadable value \"" + std::string(value) + "\"";
-    return false;
+    return Status::kBadRow;
   }
   row.value = static_cast<float>(reading);
   row.channel.reset();
@@ -333,13 +264,24 @@ bool CsvTrace::Next(CsvRow& row, std::string& error, int& line) {
     if (*channel == '\0' || *end != '\0' || errno != 0 || number < 1 || number > kMaxChannel) {
       error = "channel must be 1 to " + std::to_string(kMaxChannel) + ": \"" +
               std::string(channel) + "\"";
-      return false;
+      return Status::kBadRow;
     }
     row.channel = static_cast<int>(number);
   }
   last_nanos_ = nanos;
   any_row_ = true;
-  return true;
+  return Status::kRow;
+}
+
+void SkippedRows::Add(const std::string& file, int line) {
+  if (first.size() < kNamed) first.push_back(file + ":" + std::to_string(line));
+  ++count;
+}
+
+std::string SkippedRows::Text() const {
+  if (count == 0) return {};
+  return std::to_string(count) + (count == 1 ? " bad row" : " bad rows") + " skipped (" +
+         Joined(first, ", ") + (static_cast<size_t>(count) > first.size() ? ", ..." : "") + ")";
 }
 
 }  // namespace sim::cli

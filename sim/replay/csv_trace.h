@@ -15,26 +15,46 @@
 
 #include "config/device_contract.h"
 #include "sim/host/plugin_host.h"
+#include "sim/replay/csv_time.h"
 
 namespace sim::cli {
-
-// A point in time from text: ISO 8601 ("2026-01-05T00:00:00", seconds and a
-// fraction optional, a zone "Z", "+08:00", "+0800" or "+08" optional), the
-// same with a space instead of the "T", or Unix seconds ("1767571200",
-// fraction optional). Times without a zone are local times. nanos counts
-// from the epoch too and keeps the fraction, for ordering; seconds is whole.
-bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nanos,
-                   std::string& error);
 
 struct CsvRow {
   int line = 0;
   std::time_t time = 0;
+  // The time's second pass where the clock repeats it in autumn, else time.
+  std::time_t second_pass = 0;
   float value = 0;
   std::optional<int> channel;
 };
 
+// What a bad row does: stops the replay or site there, or is no round and is
+// counted.
+enum class BadRows { kFail, kSkip };
+
+// The rows skipped under BadRows::kSkip: how many, and where the first were.
+struct SkippedRows {
+  static constexpr size_t kNamed = 5;
+  long long count = 0;
+  std::vector<std::string> first;  // "FILE:LINE", at most kNamed
+
+  void Add(const std::string& file, int line);
+  // "N rows skipped (FILE:LINE, ...)", empty when none were.
+  std::string Text() const;
+};
+
 class CsvTrace {
  public:
+  enum class Status {
+    kRow,
+    kEnd,
+    // The row cannot be read (fields missing, an unreadable time, value or
+    // channel, a time before the previous row's); the next row can.
+    kBadRow,
+    // Reading cannot go on (a line too long, the file unreadable).
+    kFailed,
+  };
+
   CsvTrace();
   ~CsvTrace();
   CsvTrace(const CsvTrace&) = delete;
@@ -43,10 +63,8 @@ class CsvTrace {
   // Opens the file and reads its header; false with the reason and its line
   // (0 when the file cannot be read at all).
   bool Open(const std::string& path, std::string& error, int& line);
-  // The next row. False at the end (error empty) or at a bad row: columns
-  // missing, an unreadable time, value or channel, or a time before the
-  // previous row's (error and line set).
-  bool Next(CsvRow& row, std::string& error, int& line);
+  // The next row; error and line are set unless it is kRow or kEnd.
+  Status Read(CsvRow& row, std::string& error, int& line);
 
  private:
   struct Reader;

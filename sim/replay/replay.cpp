@@ -4,28 +4,29 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <thread>
 
 #include "sim/framework/sim_framework.h"
+#include "sim/host/bounded_read.h"
 #include "sim/replay/csv_trace.h"
 #include "sim/replay/trace.h"
 
 namespace sim::cli {
 
 bool ReadSettingsFile(const std::string& path, Json::Value& settings, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read settings " + path + ": " + std::strerror(errno);
+  std::string text, why;
+  if (!ReadBoundedFile(path, text, why)) {
+    error = "cannot read settings " + path + ": " + why;
     return false;
   }
-  Json::CharReaderBuilder builder;
-  std::string why;
-  if (!Json::parseFromStream(builder, in, &settings, &why)) {
+  const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+  if (!reader->parse(text.data(), text.data() + text.size(), &settings, &why)) {
     error = "cannot read settings " + path + ": " + why;
     while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
     for (char& c : error) {
@@ -75,14 +76,19 @@ bool Replayer::Apply(const std::string& folder, const Directive& directive, cons
 }
 
 bool Replayer::Run(const std::string& trace_path, const std::string& name) {
-  std::ifstream in(trace_path, std::ios::binary);
-  if (!in) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(trace_path.c_str(), "rb"),
+                                                             &std::fclose);
+  if (!file) {
     error_ = "cannot read trace " + name + ": " + std::strerror(errno);
     return false;
   }
   const std::string folder = std::filesystem::path(trace_path).parent_path().string();
   std::string text;
-  for (int line = 1; std::getline(in, text); ++line) {
+  LineReader lines(file.get());
+  for (LineReader::Status status; (status = lines.Next(text)) != LineReader::Status::kEnd;) {
+    const int line = lines.Number();
+    if (status == LineReader::Status::kTooLong) return Fail(name, line, LineTooLongText());
+    if (status == LineReader::Status::kFailed) break;
     if (!text.empty() && text.back() == '\r') text.pop_back();
     // A byte-order mark, as editors on Windows write it, is no directive.
     if (line == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
@@ -127,14 +133,15 @@ bool Replayer::Run(const std::string& trace_path, const std::string& name) {
         break;
     }
   }
-  if (in.bad()) {
+  if (std::ferror(file.get())) {
     error_ = "cannot read trace " + name + " to its end";
     return false;
   }
   return true;
 }
 
-bool Replayer::RunCsv(const std::string& path, const std::string& name, int channel) {
+bool Replayer::RunCsv(const std::string& path, const std::string& name, int channel,
+                      BadRows bad_rows) {
   CsvTrace csv;
   std::string message;
   int line = 0;
@@ -146,9 +153,13 @@ bool Replayer::RunCsv(const std::string& path, const std::string& name, int chan
     return Fail(name, line, message);
   }
   for (CsvRow row;;) {
-    if (!csv.Next(row, message, line)) {
-      return message.empty() ? true : Fail(name, line, message);
+    const CsvTrace::Status status = csv.Read(row, message, line);
+    if (status == CsvTrace::Status::kEnd) return true;
+    if (status == CsvTrace::Status::kBadRow && bad_rows == BadRows::kSkip) {
+      skipped_.Add(name, line);
+      continue;
     }
+    if (status != CsvTrace::Status::kRow) return Fail(name, line, message);
     sim::SetVirtualTime(row.time);
     if (!Ran(run_.ChannelRound(row.channel.value_or(channel), row.value, row.line))) return false;
   }

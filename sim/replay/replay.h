@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/host/device_run.h"
+#include "sim/replay/csv_trace.h"
 #include "sim/replay/trace.h"
 
 namespace sim::cli {
@@ -31,7 +32,11 @@ class Replayer {
   // time on the virtual clock, on the row's channel or else on channel.
   // false when a row is bad or a round threw: rows before it have run, none
   // after it.
-  bool RunCsv(const std::string& path, const std::string& display_name, int channel);
+  // Under BadRows::kSkip a row that cannot be read is no round and is counted
+  // in Skipped().
+  bool RunCsv(const std::string& path, const std::string& display_name, int channel,
+              BadRows bad_rows = BadRows::kFail);
+  const SkippedRows& Skipped() const { return skipped_; }
   // Problems the replay went on after (settings refused in a trace).
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
@@ -45,6 +50,7 @@ class Replayer {
   DeviceRun& run_;
   std::string error_;
   std::vector<std::string> warnings_;
+  SkippedRows skipped_;
 };
 
 }  // namespace sim::cli

@@ -104,7 +104,8 @@ struct Outputs {
 // Configures the device and runs the replay; the summary is the caller's.
 // Status 1 when anything failed.
 int Replay(const ReplayOptions& options, const Inputs& in, EventLog& log, Analyser& analyser,
-           ReportInbox& inbox, Host& host, Json::Value& settings, DeviceState& state) {
+           ReportInbox& inbox, Host& host, Json::Value& settings, DeviceState& state,
+           SkippedRows& skipped) {
   std::string error;
   if (!ReadSettingsFile(in.settings.string(), settings, error)) return Fail(error);
   error = host.Load(options.plugin, fs::current_path());
@@ -138,20 +139,31 @@ int Replay(const ReplayOptions& options, const Inputs& in, EventLog& log, Analys
     replayed = in.csv.empty()
                    ? replayer.Run(in.trace.string(), in.trace_name)
                    : replayer.RunCsv(in.csv.string(), options.csv,
-                                     options.channel > 0 ? options.channel : DefaultChannel(state));
+                                     options.channel > 0 ? options.channel : DefaultChannel(state),
+                                     options.bad_rows == "skip" ? BadRows::kSkip : BadRows::kFail);
   }
+  skipped = replayer.Skipped();
   if (!replayed) std::cerr << "aikorvane-sim: " << replayer.Error() << std::endl;
   return replayed && replayer.Warnings().empty() ? 0 : 1;
 }
 
-void WriteSummary(const ReplayOptions& options, const Analysis& analysis, std::ostream& out) {
+void WriteSummary(const ReplayOptions& options, const Analysis& analysis,
+                  const SkippedRows& skipped, std::ostream& out) {
   if (options.summary_format == "json") {
+    Json::Value summary = SummaryJson(analysis);
+    if (options.bad_rows == "skip") {
+      summary["skipped_rows"] = static_cast<Json::Int64>(skipped.count);
+      summary["skipped_first"] = Json::Value(Json::arrayValue);
+      for (const std::string& where : skipped.first) summary["skipped_first"].append(where);
+    }
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
     writer["emitUTF8"] = true;
-    out << Json::writeString(writer, SummaryJson(analysis)) << std::endl;
+    out << Json::writeString(writer, summary) << std::endl;
   } else {
-    out << FormatSummary(analysis) << std::flush;
+    out << FormatSummary(analysis);
+    if (skipped.count > 0) out << "skipped: " << skipped.Text() << "\n";
+    out << std::flush;
   }
 }
 
@@ -189,6 +201,7 @@ int RunReplay(const ReplayOptions& options) {
   Json::Value settings;
   DeviceState state;
   int status = 0;
+  SkippedRows skipped;
   unsigned long long device_lines = 0;
   Analyser analyser;
   {
@@ -196,12 +209,12 @@ int RunReplay(const ReplayOptions& options) {
     ReportInbox inbox;
     Host host;
     DeviceOutput device_output(device_target);
-    status = Replay(options, *in, *log, analyser, inbox, host, settings, state);
+    status = Replay(options, *in, *log, analyser, inbox, host, settings, state, skipped);
     device_lines = device_output.Lines();
     if (!device_output.Flush()) status = Fail("cannot write the device log " + options.device_log);
   }
   const Analysis analysis = analyser.Result();
-  WriteSummary(options, analysis, human);
+  WriteSummary(options, analysis, skipped, human);
   if (files.plot.is_open()) {
     files.plot << RenderSvg(analysis, CollectThresholds(state, analysis));
     files.plot.close();
@@ -264,6 +277,12 @@ void AddReplayOptions(CLI::App& app, ReplayOptions& options) {
                      " + N) (default: the device's ai_index_ as its settings leave it, else 1)")
       ->type_name("N")
       ->check(CLI::Range(1, kMaxChannel))
+      ->needs(csv);
+  app.add_option("--bad-rows", options.bad_rows,
+                 "a CSV row that cannot be read (an empty, \"-\" or \"53.5V\" reading, a bad "
+                 "time): fail (default) stops the replay at FILE:LINE, skip makes it no round "
+                 "and counts it in the summary")
+      ->check(CLI::IsMember({"fail", "skip"}))
       ->needs(csv);
 }
 

@@ -25,6 +25,7 @@ struct ReplayOptions {
   bool verbose = false;
   std::string device_log;
   std::string summary_format = "text";
+  std::string bad_rows = "fail";  // of --csv: "fail" or "skip"
 };
 
 // Registers the replay's options on the command itself.

@@ -2,17 +2,16 @@
 
 #include <yaml-cpp/yaml.h>
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <regex>
 #include <set>
 #include <sstream>
 
+#include "sim/host/bounded_read.h"
 #include "sim/replay/csv_trace.h"
 #include "sim/replay/replay.h"
 #include "sim/report/text.h"
@@ -149,7 +148,8 @@ SiteTest ReadTest(const YAML::Node& node, int line, size_t index, const fs::path
             if (!ParseSeries(text, test.series, error)) Throw(LineOf(value, key_line), error);
             for (const auto& reading : test.series) {
               // A channel reads single-precision floats.
-              if (reading && std::fabs(*reading) > 3.4e38) {
+              // nan and inf are readings of a broken sensor, as a float holds them.
+              if (reading && std::isfinite(*reading) && std::fabs(*reading) > 3.4e38) {
                 Throw(LineOf(value, key_line),
                       "series reading " + std::to_string(*reading) + " does not fit a float");
               }
@@ -185,21 +185,19 @@ SiteTest ReadTest(const YAML::Node& node, int line, size_t index, const fs::path
 
 bool LoadTestFile(const fs::path& path, const std::string& display, TestFile& file,
                   std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = display + ": cannot read: " + std::strerror(errno);
+  std::string content, why;
+  if (!ReadBoundedFile(path.string(), content, why)) {
+    error = display + ": cannot read: " + why;
     return false;
   }
-  std::ostringstream content;
-  content << in.rdbuf();
   const fs::path folder = path.parent_path();
   ResetExpansion();
   try {
     YAML::Node root;
     try {
-      root = YAML::Load(content.str());
+      root = YAML::Load(content);
     } catch (const YAML::ParserException& failure) {
-      Throw(failure.mark.line + 1, TabInIndentation(content.str(), failure.mark.line)
+      Throw(failure.mark.line + 1, TabInIndentation(content, failure.mark.line)
                                        ? "a tab in the indentation (YAML indents with spaces)"
                                        : failure.msg);
     }

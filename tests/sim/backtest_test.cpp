@@ -222,6 +222,49 @@ TEST_F(Backtest, BadSitesDoNotStopTheOthers) {
   EXPECT_EQ(document["summary"]["sites_failed"], 3);
 }
 
+// A row that cannot be read fails its site at FILE:LINE; with --bad-rows
+// skip it is no round and the site's result counts it. nan and inf are
+// readings, not bad rows.
+TEST_F(Backtest, BadRowsFailTheSiteOrAreSkippedAndCounted) {
+  const std::string site = kFixtures + "/bad-rows";
+  SimRun run = RunSim("backtest --format json " + patch_ + site);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(SiteOf(Document(run), "bad-rows")["error"].asString(),
+              HasSubstr("bad-rows/history/a.csv:2: unreadable value \"53.5V\""));
+
+  run = RunSim("backtest --format json --bad-rows skip " + patch_ + site);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Json::Value skipped = SiteOf(Document(run), "bad-rows");
+  EXPECT_FALSE(skipped.isMember("error")) << skipped["error"].asString();
+  EXPECT_EQ(skipped["rounds"], 5);
+  EXPECT_EQ(skipped["from"], "2026-11-03T00:01:00+00:00");
+  EXPECT_EQ(skipped["skipped_rows"], 4);
+  std::vector<std::string> where;
+  for (const Json::Value& place : skipped["skipped_first"]) {
+    const std::string text = place.asString();
+    where.push_back(text.substr(text.find("history/")));
+  }
+  EXPECT_EQ(where, (std::vector<std::string>{"history/a.csv:2", "history/a.csv:4",
+                                             "history/a.csv:5", "history/b.csv:4"}));
+  run = RunSim("backtest --bad-rows skip " + patch_ + site);
+  EXPECT_THAT(run.out, HasSubstr("bad-rows: 4 bad rows skipped, first at "));
+  EXPECT_EQ(RunSim("backtest --bad-rows drop " + patch_ + site).status, 2);
+}
+
+// A logger writing local time, one file an hour: the file of the repeated
+// autumn hour follows the one of its first pass.
+TEST_F(Backtest, HourlyFilesAcrossTheAutumnChangeAreOneHistory) {
+  setenv("TZ", "Europe/Berlin", 1);
+  const SimRun run = RunSim("backtest --format json " + patch_ + kFixtures + "/autumn-hourly");
+  unsetenv("TZ");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Json::Value site = SiteOf(Document(run), "autumn-hourly");
+  EXPECT_FALSE(site.isMember("error")) << site["error"].asString();
+  EXPECT_EQ(site["rounds"], 8);
+  EXPECT_EQ(site["from"], "2026-10-25T01:50:00+02:00");
+  EXPECT_EQ(site["to"], "2026-10-25T03:10:00+01:00");
+}
+
 TEST_F(Backtest, RefusedSettingsAndUsageErrors) {
   SimRun run = RunSim("backtest --format json --candidate-patch " + kFixtures + "/refused.json " +
                       kFleet + "/east");

@@ -560,6 +560,50 @@ TEST(SimCli, HelpAndVersion) {
   EXPECT_THAT(run.err, HasSubstr("nothing to replay"));
 }
 
+// Lines and JSON or YAML files just past 16 MiB are refused naming the file
+// (and the line) instead of read whole; a line of 16 MiB with its newline
+// is still read.
+TEST(SimCli, InputsPastSixteenMebibytesAreRefusedNamingFileAndLine) {
+  ScratchDir scratch;
+  const std::string example = std::string(AIKORVANE_EXAMPLES) + "/default";
+  const size_t bound = size_t{16} << 20;
+  const std::string row = "2026-01-05 00:00:00,14.7";
+  const std::string too_long(bound, 'x');  // with its newline one byte too many
+  scratch.Write("first.csv", too_long);    // a first line without a newline
+  scratch.Write("comment.csv", "#" + too_long + "\ntime,value\n" + row + "\n");
+  scratch.Write("value.csv", "time,value\n" + row + too_long + "\n");
+  scratch.Write("fits.csv", "time,value\n" + row + std::string(bound - 1 - row.size(), ' ') + "\n");
+  scratch.Write("long.trace", "#" + too_long + "\n");
+  scratch.Write("fits.trace", "#" + std::string(bound - 2, 'x') + "\n");
+  scratch.Write("big.json", "{}" + std::string(bound - 1, ' '));
+  scratch.Write("big.yaml", "tests: []\n#" + std::string(bound, ' ') + "\n");
+  const std::string settings = " --settings " + Quote(example + "/settings.json");
+  const struct {
+    std::string arguments;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"--csv first.csv", 1, "first.csv:1: line longer than 16 MiB"},
+      {"--csv comment.csv", 1, "comment.csv:1: line longer than 16 MiB"},
+      {"--csv value.csv", 1, "value.csv:2: line longer than 16 MiB"},
+      {"--csv fits.csv", 0, "rounds: 1"},
+      {"long.trace" + settings, 1, "long.trace:1: line longer than 16 MiB"},
+      {"fits.trace" + settings, 0, "rounds: 0"},
+      {"--csv fits.csv --settings big.json", 1, "big.json: larger than 16 MiB (16777217 bytes)"},
+      {"check big.json", 1,
+       "big.json: error settings-unreadable: cannot read the settings: larger than 16 MiB"},
+      {"backtest --candidate-patch big.json " +
+           Quote(std::string(AIKORVANE_EXAMPLES) + "/fleet/east"),
+       2, "big.json: cannot be read: larger than 16 MiB"},
+      {"test big.yaml", 2, "big.yaml: cannot read: larger than 16 MiB"},
+  };
+  for (const auto& c : cases) {
+    const SimRun run = Sim(c.arguments, "", false);
+    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.err;
+    EXPECT_THAT(run.out + run.err, HasSubstr(c.message)) << c.arguments;
+  }
+}
+
 // The replays of fixtures/replay, each with its NAME.expected: the exit
 // status, the environment, and lines standard output and error must hold.
 TEST(SimCli, FixtureReplaysGiveTheirExpectedMessages) {
@@ -572,7 +616,7 @@ TEST(SimCli, FixtureReplaysGiveTheirExpectedMessages) {
     if (kind != ".csv" && kind != ".trace") continue;
     ++cases;
     std::istringstream expected(ReadFile(fs::path(entry.path()).replace_extension(".expected")));
-    std::string line, environment;
+    std::string line, environment, arguments;
     int status = -1;
     std::vector<std::string> wanted;
     while (std::getline(expected, line)) {
@@ -580,6 +624,8 @@ TEST(SimCli, FixtureReplaysGiveTheirExpectedMessages) {
         status = std::stoi(line.substr(5));
       } else if (line.rfind("env: ", 0) == 0) {
         environment = line.substr(5);
+      } else if (line.rfind("args: ", 0) == 0) {
+        arguments = " " + line.substr(6);
       } else if (!line.empty()) {
         wanted.push_back(line);
       }
@@ -587,9 +633,10 @@ TEST(SimCli, FixtureReplaysGiveTheirExpectedMessages) {
     const std::string file = Quote(entry.path().string());
     ScratchDir scratch;
     const SimRun run =
-        Sim(kind == ".csv" ? "--csv " + file
-                           : file + " --settings " + Quote(example + "/settings.json") +
-                                 " --workdir " + Quote(example),
+        Sim((kind == ".csv" ? "--csv " + file
+                            : file + " --settings " + Quote(example + "/settings.json") +
+                                  " --workdir " + Quote(example)) +
+                arguments,
             environment, false);
     const std::string name = entry.path().filename().string();
     EXPECT_EQ(run.status, status) << name << "\n" << run.out << run.err;
@@ -597,7 +644,7 @@ TEST(SimCli, FixtureReplaysGiveTheirExpectedMessages) {
       EXPECT_THAT(run.out + run.err, HasSubstr(text)) << name;
     }
   }
-  EXPECT_GE(cases, 7);
+  EXPECT_GE(cases, 18);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "sim/host/session.h"
 #include "sim/replay/csv_trace.h"
 
 namespace {
@@ -88,6 +89,12 @@ TEST(CsvTimes, IsoWithAndWithoutZoneSpaceFormAndUnixSeconds) {
       {"2026-01-05T00:00:00.75Z", utc},
       {"1767571200", utc},
       {"1767571200.5", utc},
+      // 13 digits or more count milliseconds.
+      {"1767571200000", utc},
+      {"1767571200999", utc},
+      {"1767571200000.5", utc},
+      {"253402300799", 253402300799},  // 9999-12-31T23:59:59Z
+      {"253402300799999", 253402300799},
   };
   for (const auto& [text, expected] : good) {
     std::time_t seconds = 0;
@@ -102,13 +109,99 @@ TEST(CsvTimes, IsoWithAndWithoutZoneSpaceFormAndUnixSeconds) {
   ASSERT_TRUE(ParseTimeText("2026-01-05T00:00:00.25Z", seconds, nanos, error));
   ASSERT_TRUE(ParseTimeText("1767571200.5", seconds, later, error));
   EXPECT_LT(nanos, later) << "fractions order rows within a second";
+  ASSERT_TRUE(ParseTimeText("1767571200250", seconds, later, error));
+  EXPECT_EQ(later, nanos) << "milliseconds keep their fraction of the second";
   for (const char* bad :
        {"", "yesterday", "2026-02-30 00:00:00", "2026-01-05T25:00:00", "2026-01-05T00:60:00Z",
         "2026-1-5 0:0:0", "2026-01-05T00:00:00+8", "2026-01-05T00:00:00 UTC", "2026-01-05", "-5",
-        "1767571200x", "1969-12-31T23:59:59Z"}) {
+        "1767571200x", "1969-12-31T23:59:59Z", "253402300800", "999999999999", "253402300800000",
+        "1767571200000000", "1767571200000x"}) {
     EXPECT_FALSE(ParseTimeText(bad, seconds, nanos, error)) << bad;
   }
   unsetenv("TZ");
+  tzset();
+}
+
+// A local time the clock shows twice when it is set back: its first pass,
+// and its second for a row that follows the first pass. Elsewhere (the
+// spring gap aside, which is no time) both are the same.
+TEST(CsvTimes, TheRepeatedAutumnHourHasTwoPasses) {
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  const long long hour = 3600LL * 1000000000LL;
+  const struct {
+    const char* text;
+    std::time_t first;  // UTC
+    long long second_after_first;
+  } cases[] = {
+      {"2026-10-25 02:30:00", 1792888200, hour},  // 00:30 UTC, then 01:30 UTC
+      {"2026-10-25 02:00:00", 1792886400, hour},    {"2026-10-25 02:59:59", 1792889999, hour},
+      {"2026-10-25 01:59:59", 1792886399, 0},        // before the repeated hour
+      {"2026-10-25 03:00:00", 1792893600, 0},        // after it
+      {"2026-10-25T02:30:00+01:00", 1792891800, 0},  // with its offset: one time
+      {"2026-03-29 03:30:00", 1774747800, 0},
+  };
+  for (const auto& c : cases) {
+    std::time_t seconds = 0;
+    long long nanos = 0, repeated = 0;
+    std::string error;
+    ASSERT_TRUE(ParseTimeText(c.text, seconds, nanos, repeated, error)) << c.text << error;
+    EXPECT_EQ(seconds, c.first) << c.text;
+    EXPECT_EQ(repeated - nanos, c.second_after_first) << c.text;
+  }
+  std::time_t seconds = 0;
+  long long nanos = 0, repeated = 0;
+  std::string error;
+  EXPECT_FALSE(ParseTimeText("2026-03-29 02:30:00", seconds, nanos, repeated, error));
+  EXPECT_NE(error.find("daylight-saving gap"), std::string::npos) << error;
+  unsetenv("TZ");
+  tzset();
+}
+
+TEST(TimeZone, ZoneFilesAndPosixRulesOnly) {
+  const struct {
+    const char* tz;
+    bool valid;
+  } cases[] = {
+      {"", true},
+      {"Europe/Berlin", true},
+      {":Europe/Berlin", true},
+      {"/usr/share/zoneinfo/Asia/Shanghai", true},
+      {"UTC", true},
+      {"XST-8", true},
+      {"XST8XDT,M3.2.0/2,M11.1.0/2", true},
+      {"XST-1XDT-2,M3.5.0,M10.5.0/3", true},
+      {"<+0330>-3:30", true},
+      {"XST5XDT,J60/2,300", true},
+      {"Mars/Olympus", false},
+      {":Mars", false},
+      {"XST", false},  // a name without its offset
+      {"XS5", false},
+      {"XST25", false},
+      {"XST5XDT,M13.1.0,M11.1.0", false},
+      {"XST5XDT,M3.2.0", false},
+      {"XST5junk!", false},
+      {"../../../etc/passwd", false},
+      {"/etc/hostname", false},  // a file, but no zone file
+  };
+  for (const auto& c : cases) {
+    setenv("TZ", c.tz, 1);
+    const std::string error = sim::cli::TimeZoneError();
+    EXPECT_EQ(error.empty(), c.valid) << c.tz << ": " << error;
+    if (!c.valid) {
+      EXPECT_NE(error.find(std::string("TZ \"") + c.tz + "\""), std::string::npos);
+    }
+  }
+  // Zone files are looked up under TZDIR; UTC needs none.
+  setenv("TZDIR", "/nonexistent", 1);
+  setenv("TZ", "UTC", 1);
+  EXPECT_EQ(sim::cli::TimeZoneError(), "");
+  setenv("TZ", "Europe/Berlin", 1);
+  EXPECT_NE(sim::cli::TimeZoneError().find("no zone file /nonexistent/Europe/Berlin"),
+            std::string::npos);
+  unsetenv("TZDIR");
+  unsetenv("TZ");
+  EXPECT_EQ(sim::cli::TimeZoneError(), "");
   tzset();
 }
 

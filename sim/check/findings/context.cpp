@@ -1,11 +1,13 @@
 #include "sim/check/findings/context.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "config/setting_keys.h"
+#include "sim/host/bounded_read.h"
 
 namespace sim::cli::findings {
 
@@ -190,11 +192,13 @@ std::string Trimmed(const std::string& text) {
 }  // namespace
 
 int IniLine(const std::string& path, const std::string& section, const std::string& key) {
-  std::ifstream in(path, std::ios::binary);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"),
+                                                           &std::fclose);
+  if (!in) return 0;
   std::string current;
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
+  LineReader lines(in.get());
+  for (std::string line; lines.Next(line) == LineReader::Status::kLine;) {
+    const int number = lines.Number();
     line = Trimmed(line);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line[0] == '[') {

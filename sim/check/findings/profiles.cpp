@@ -3,11 +3,13 @@
 
 #include <unistd.h>
 
-#include <fstream>
+#include <cstdio>
+#include <memory>
 
 #include "config/setting_keys.h"
 #include "plugin/alarm_rows.h"
 #include "sim/check/findings/families.h"
+#include "sim/host/bounded_read.h"
 
 namespace sim::cli::findings {
 
@@ -71,7 +73,8 @@ void EmptySections(Context& c) {
       c.profile.compare(c.profile.size() - kIni.size(), kIni.size(), kIni) != 0) {
     return;
   }
-  std::ifstream in(c.site.workdir / c.profile, std::ios::binary);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
+      std::fopen((c.site.workdir / c.profile).c_str(), "rb"), &std::fclose);
   if (!in) return;
   struct Header {
     std::string name;
@@ -79,9 +82,10 @@ void EmptySections(Context& c) {
     int entries;
   };
   std::vector<Header> headers;
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
+  LineReader lines(in.get());
+  // A line past the bound ends the reading: headers after it are not named.
+  for (std::string line; lines.Next(line) == LineReader::Status::kLine;) {
+    const int number = lines.Number();
     const auto begin = line.find_first_not_of(" \t\r\n\v\f");
     if (begin == std::string::npos) continue;
     const auto end = line.find_last_not_of(" \t\r\n\v\f");
