@@ -3,11 +3,13 @@
 #include <json/writer.h>
 
 #include <algorithm>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "sim/framework/sim_framework.h"
+#include "sim/report/text.h"
 
 namespace sim::cli {
 
@@ -98,7 +100,12 @@ void EventLog::Failed(const RunError& error) {
   Write(event);
 }
 
-void EventLog::Write(const Json::Value& event) {
+void EventLog::Write(const Json::Value& raw) {
+  Json::Value event = raw;
+  if (RepairUtf8(event) > 0 && !repaired_) {
+    repaired_ = true;
+    std::cerr << "aikorvane-sim: event log: " << kReplacedNote << std::endl;
+  }
   // The library writes members in name order; put "event" and "round"
   // first so that a line reads from what happened.
   std::vector<std::string> names = event.getMemberNames();

@@ -19,6 +19,7 @@
 #include "sim/replay/replay.h"
 #include "sim/report/plot.h"
 #include "sim/report/summary.h"
+#include "sim/report/text.h"
 
 namespace sim::cli {
 namespace {
@@ -146,10 +147,9 @@ int Replay(const ReplayOptions& options, const Inputs& in, EventLog& log, Analys
 
 void WriteSummary(const ReplayOptions& options, const Analysis& analysis, std::ostream& out) {
   if (options.summary_format == "json") {
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    writer["emitUTF8"] = true;
-    out << Json::writeString(writer, SummaryJson(analysis)) << std::endl;
+    std::size_t repaired = 0;
+    out << JsonText(SummaryJson(analysis), "", &repaired) << std::endl;
+    if (repaired > 0) std::cerr << "aikorvane-sim: summary: " << kReplacedNote << std::endl;
   } else {
     out << FormatSummary(analysis) << std::flush;
   }
