@@ -100,11 +100,14 @@ void EventLog::Failed(const RunError& error) {
   Write(event);
 }
 
-void EventLog::Write(const Json::Value& raw) {
-  Json::Value event = raw;
-  if (RepairUtf8(event) > 0 && !repaired_) {
+void EventLog::Write(const Json::Value& event) {
+  if (!HoldsValidUtf8(event)) {
+    Json::Value repaired = event;
+    RepairUtf8(repaired);
+    if (!repaired_) std::cerr << "aikorvane-sim: event log: " << kReplacedNote << std::endl;
     repaired_ = true;
-    std::cerr << "aikorvane-sim: event log: " << kReplacedNote << std::endl;
+    Write(repaired);
+    return;
   }
   // The library writes members in name order; put "event" and "round"
   // first so that a line reads from what happened.

@@ -79,6 +79,27 @@ std::string ValidUtf8(std::string_view text) {
   return out;
 }
 
+bool HoldsValidUtf8(const Json::Value& value) {
+  if (value.isString()) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    value.getString(&begin, &end);
+    return IsValidUtf8(std::string_view(begin, static_cast<std::size_t>(end - begin)));
+  }
+  if (!value.isArray() && !value.isObject()) return true;
+  for (auto item = value.begin(); item != value.end(); ++item) {
+    if (value.isObject()) {
+      const char* end = nullptr;
+      const char* begin = item.memberName(&end);
+      if (!IsValidUtf8(std::string_view(begin, static_cast<std::size_t>(end - begin)))) {
+        return false;
+      }
+    }
+    if (!HoldsValidUtf8(*item)) return false;
+  }
+  return true;
+}
+
 std::size_t RepairUtf8(Json::Value& value) {
   std::size_t repaired = 0;
   if (value.isString()) {
@@ -112,12 +133,14 @@ std::size_t RepairUtf8(Json::Value& value) {
 
 std::string JsonText(const Json::Value& value, const std::string& indentation,
                      std::size_t* repaired) {
-  Json::Value valid = value;
-  const std::size_t count = RepairUtf8(valid);
-  if (repaired != nullptr) *repaired = count;
   Json::StreamWriterBuilder builder;
   builder["indentation"] = indentation;
   builder["emitUTF8"] = true;
+  if (repaired != nullptr) *repaired = 0;
+  if (HoldsValidUtf8(value)) return Json::writeString(builder, value);
+  Json::Value valid = value;
+  const std::size_t count = RepairUtf8(valid);
+  if (repaired != nullptr) *repaired = count;
   return Json::writeString(builder, valid);
 }
 

@@ -28,6 +28,9 @@ bool IsValidUtf8(std::string_view text);
 // decoding counts them); valid text comes back byte for byte.
 std::string ValidUtf8(std::string_view text);
 
+// Whether every string in value, member names too, is valid UTF-8.
+bool HoldsValidUtf8(const Json::Value& value);
+
 // Makes every string in value, member names too, valid UTF-8 in place; the
 // number of strings that had to change.
 std::size_t RepairUtf8(Json::Value& value);

@@ -12,6 +12,7 @@
 
 namespace {
 
+using sim::cli::HoldsValidUtf8;
 using sim::cli::IsValidUtf8;
 using sim::cli::JsonText;
 using sim::cli::RepairUtf8;
@@ -87,6 +88,12 @@ TEST(SimText, JsonTextRepairsEveryStringAndMemberNameAndCounts) {
   value["caf\xE9"].append(Json::Value(Json::objectValue));
   value["caf\xE9"][2]["k"] = "\xC0";
   value["n"] = 1;
+  EXPECT_FALSE(HoldsValidUtf8(value));
+  Json::Value name_only(Json::objectValue);
+  name_only["ok"]["\xE9"] = 1;  // a bad member name deep down, and nothing else
+  EXPECT_FALSE(HoldsValidUtf8(name_only));
+  EXPECT_EQ(RepairUtf8(name_only), 1u);
+  EXPECT_TRUE(name_only["ok"].isMember(U_FFFD));
   std::size_t repaired = 0;
   const std::string text = JsonText(value, "", &repaired);
   EXPECT_EQ(repaired, 3u);
@@ -99,6 +106,7 @@ TEST(SimText, JsonTextRepairsEveryStringAndMemberNameAndCounts) {
   clean["\xE7\x94\xB5"] = "\xE6\xB1\xA0";
   EXPECT_EQ(JsonText(clean, "", &repaired), "{\"\xE7\x94\xB5\":\"\xE6\xB1\xA0\"}");
   EXPECT_EQ(repaired, 0u);
+  EXPECT_TRUE(HoldsValidUtf8(clean));
   Json::Value copy = clean;
   EXPECT_EQ(RepairUtf8(copy), 0u);
   EXPECT_EQ(copy, clean);
