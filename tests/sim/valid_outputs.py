@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs aikorvane-sim on inputs whose names and texts hold bytes that are no
 UTF-8 (a Latin-1 alarm name in settings and in a profile, a test named with
-0xE9, site folders whose names have such a byte, made here) and reads every
+0xE9, site folders and a CSV file whose names have such a byte, made here) and reads every
 JSON, JUnit XML, SVG and HTML output with strict readers: the outputs must be
 valid UTF-8 and well-formed, show U+FFFD where the bytes were, and say so.
 
@@ -77,7 +77,12 @@ def summary_shows_fffd(summary):
     assert any(FFFD in alarm["name"] for alarm in summary["alarms"]), summary["alarms"]
 
 
-def cases(fixtures, site_ff, site_e9):
+def error_names_fffd(events):
+    errors = [event for event in events if event["event"] == "error"]
+    assert errors and FFFD in errors[-1]["file"], errors
+
+
+def cases(fixtures, site_ff, site_e9, csv_e9):
     """(what, arguments, {output: (reader, test)}, note on standard error)."""
     check_fixture = os.path.join(fixtures, "check", "alarm-rule-unknown-comparison.latin1-name")
     latin1 = os.path.join(fixtures, "backtest", "latin1-names")
@@ -100,6 +105,9 @@ def cases(fixtures, site_ff, site_e9):
          {"events.jsonl": (strict_json_lines, events_show_fffd),
           "plot.svg": (strict_xml, svg_shows_fffd),
           "stdout": (first_line_json, summary_shows_fffd)}, True),
+        ("replay --csv, a CSV file named with 0xE9 with a bad row",
+         ["--csv", csv_e9, "--events", "csv-events.jsonl"],
+         {"csv-events.jsonl": (strict_json_lines, error_names_fffd)}, True),
         ("backtest, a site folder named with 0xE9 and Latin-1 alarm names",
          ["backtest", "--format", "json", "--html", "report.html", "--candidate-patch", patch,
           site_e9],
@@ -137,16 +145,19 @@ def main():
         # File names are bytes on Linux: these are no UTF-8.
         site_ff = os.path.join(os.fsencode(scratch), b"clean-\xff")
         site_e9 = os.path.join(os.fsencode(scratch), b"east-\xe9")
+        csv_e9 = os.path.join(os.fsencode(scratch), b"rows-\xe9.csv")
+        with open(csv_e9, "wb") as csv:
+            csv.write(b"time,value\n2026-11-02T00:00:00,14.7\nno time,14.7\n")
         shutil.copytree(os.path.join(os.fsencode(fixtures), b"check/clean"), site_ff)
         shutil.copytree(os.path.join(os.fsencode(fixtures), b"backtest/latin1-names"), site_e9)
         failures = []
-        for case in cases(fixtures, os.fsdecode(site_ff), os.fsdecode(site_e9)):
+        for case in cases(fixtures, *map(os.fsdecode, (site_ff, site_e9, csv_e9))):
             failures += run_case(sim, case, scratch)
     finally:
         shutil.rmtree(scratch)
     for failure in failures:
         print(failure)
-    print("%d cases, %d failures" % (len(cases(fixtures, "", "")), len(failures)))
+    print("%d cases, %d failures" % (len(cases(fixtures, "", "", "")), len(failures)))
     return 1 if failures else 0
 
 
