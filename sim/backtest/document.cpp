@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
 #include "config/device_contract.h"
 #include "sim/report/summary.h"
+#include "sim/report/text.h"
 
 namespace sim::cli {
 namespace {
@@ -255,10 +258,10 @@ std::string FormatText(const Json::Value& document) {
 }
 
 std::string WriteJson(const Json::Value& document) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = " ";
-  builder["emitUTF8"] = true;
-  return Json::writeString(builder, document) + "\n";
+  std::size_t repaired = 0;
+  std::string text = JsonText(document, " ", &repaired) + "\n";
+  if (repaired > 0) std::cerr << "aikorvane-sim: backtest: JSON: " << kReplacedNote << std::endl;
+  return text;
 }
 
 }  // namespace sim::cli

@@ -148,6 +148,8 @@ std::string HtmlReport(const Json::Value& document,
          "<title>aikorvane-sim backtest</title>\n<style>"
       << kStyle
       << "</style>\n</head>\n<body>\n<h1>Backtest: baseline and candidate settings</h1>\n";
+  Json::Value checked = document;
+  if (RepairUtf8(checked) > 0) out << "<p>Some names: " << kReplacedNote << ".</p>\n";
   FleetTable(document["summary"], out);
   const auto sites = ByChange(document["sites"]);
   SiteTable(sites, out);

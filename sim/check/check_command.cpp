@@ -16,6 +16,7 @@
 #include "sim/host/session.h"
 #include "sim/host/site_folders.h"
 #include "sim/replay/replay.h"
+#include "sim/report/text.h"
 
 namespace sim::cli {
 namespace {
@@ -140,10 +141,9 @@ int RunCheck(const CheckOptions& options) {
     summary["clean"] = clean;
     summary["warnings"] = warnings;
     summary["refused"] = refused;
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    writer["emitUTF8"] = true;
-    std::cout << Json::writeString(writer, document) << std::endl;
+    std::size_t repaired = 0;
+    std::cout << JsonText(document, "", &repaired) << std::endl;
+    if (repaired > 0) std::cerr << "aikorvane-sim: check: " << kReplacedNote << std::endl;
   } else {
     std::cout << count << (count == 1 ? " site: " : " sites: ") << clean << " clean, " << warnings
               << " with warnings, " << refused << " refused" << std::endl;

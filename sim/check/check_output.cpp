@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iomanip>
 
+#include "sim/report/text.h"
+
 namespace sim::cli {
 namespace {
 
@@ -73,41 +75,6 @@ void Wrapped(const std::string& head, const std::string& message, std::ostream& 
 
 }  // namespace
 
-std::string Utf8(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  for (std::size_t i = 0; i < size;) {
-    const unsigned char lead = bytes[i];
-    std::size_t length = lead < 0x80                    ? 1
-                         : lead >= 0xC2 && lead <= 0xDF ? 2
-                         : lead >= 0xE0 && lead <= 0xEF ? 3
-                         : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                        : 0;
-    if (length > 1 && i + length <= size) {
-      const unsigned char second = bytes[i + 1];
-      bool valid = (second & 0xC0) == 0x80;
-      if (lead == 0xE0) valid = valid && second >= 0xA0;
-      if (lead == 0xED) valid = valid && second < 0xA0;  // no surrogates
-      if (lead == 0xF0) valid = valid && second >= 0x90;
-      if (lead == 0xF4) valid = valid && second < 0x90;
-      for (std::size_t k = 2; k < length; ++k) valid = valid && (bytes[i + k] & 0xC0) == 0x80;
-      if (!valid) length = 0;
-    } else if (length > 1) {
-      length = 0;
-    }
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      out.append(text, i, length);
-      i += length;
-    }
-  }
-  return out;
-}
-
 void WriteText(const SiteReport& report, bool verbose, Severity least, std::ostream& out) {
   if (verbose) {
     for (const std::string& line : report.diagnostics) {
@@ -127,25 +94,30 @@ void WriteText(const SiteReport& report, bool verbose, Severity least, std::ostr
 
 Json::Value ToJson(const SiteReport& report, bool verbose, Severity least) {
   Json::Value site(Json::objectValue);
-  site["site"] = Utf8(report.site);
+  site["site"] = report.site;
   site["accepted"] = report.accepted;
-  site["profile"] = report.profile.empty() ? Json::Value() : Json::Value(Utf8(report.profile));
+  site["profile"] = report.profile.empty() ? Json::Value() : Json::Value(report.profile);
   Json::Value& findings = site["findings"] = Json::Value(Json::arrayValue);
   for (const Finding& finding : report.findings) {
     if (finding.severity < least) continue;
     Json::Value entry(Json::objectValue);
     entry["severity"] = SeverityName(finding.severity);
     entry["code"] = finding.code->name;
-    entry["place"] = Utf8(finding.place);
-    if (!finding.file.empty()) entry["file"] = Utf8(finding.file);
+    entry["place"] = ValidUtf8(finding.place);
+    if (!finding.file.empty()) entry["file"] = ValidUtf8(finding.file);
     if (finding.line > 0) entry["line"] = finding.line;
     if (finding.column > 0) entry["column"] = finding.column;
-    entry["message"] = Utf8(finding.message);
+    std::string message = ValidUtf8(finding.message);
+    if (!IsValidUtf8(finding.place) || !IsValidUtf8(finding.file) ||
+        !IsValidUtf8(finding.message)) {
+      message += " (" + std::string(kReplacedNote) + ")";
+    }
+    entry["message"] = message;
     findings.append(entry);
   }
   if (verbose) {
     Json::Value& lines = site["diagnostics"] = Json::Value(Json::arrayValue);
-    for (const std::string& line : report.diagnostics) lines.append(Utf8(line));
+    for (const std::string& line : report.diagnostics) lines.append(line);
   }
   return site;
 }

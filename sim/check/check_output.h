@@ -31,11 +31,10 @@ struct SiteReport {
 
 // Findings below least are left out; long messages wrap onto indented lines.
 void WriteText(const SiteReport& report, bool verbose, Severity least, std::ostream& out);
+// A finding's texts that are no UTF-8 show U+FFFD, and its message says so;
+// the site's own texts are left for the writer (JsonText) to repair.
 Json::Value ToJson(const SiteReport& report, bool verbose, Severity least);
 // check --list-codes: code, severity, summary and documentation anchor.
 void WriteCodes(std::ostream& out);
-
-// Bytes outside a valid UTF-8 sequence become U+FFFD.
-std::string Utf8(const std::string& text);
 
 }  // namespace sim::cli

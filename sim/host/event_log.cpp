@@ -3,11 +3,13 @@
 #include <json/writer.h>
 
 #include <algorithm>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "sim/framework/sim_framework.h"
+#include "sim/report/text.h"
 
 namespace sim::cli {
 
@@ -99,6 +101,14 @@ void EventLog::Failed(const RunError& error) {
 }
 
 void EventLog::Write(const Json::Value& event) {
+  if (!HoldsValidUtf8(event)) {
+    Json::Value repaired = event;
+    RepairUtf8(repaired);
+    if (!repaired_) std::cerr << "aikorvane-sim: event log: " << kReplacedNote << std::endl;
+    repaired_ = true;
+    Write(repaired);
+    return;
+  }
   // The library writes members in name order; put "event" and "round"
   // first so that a line reads from what happened.
   std::vector<std::string> names = event.getMemberNames();

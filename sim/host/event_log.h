@@ -40,6 +40,7 @@ class EventLog : public RunListener {
   std::ostream* out_;
   std::unique_ptr<Json::StreamWriter> writer_;
   int round_ = 0;
+  bool repaired_ = false;  // the note on texts that are no UTF-8 given once
 };
 
 }  // namespace sim::cli

@@ -19,6 +19,7 @@
 #include "sim/replay/replay.h"
 #include "sim/report/plot.h"
 #include "sim/report/summary.h"
+#include "sim/report/text.h"
 
 namespace sim::cli {
 namespace {
@@ -156,10 +157,9 @@ void WriteSummary(const ReplayOptions& options, const Analysis& analysis,
       summary["skipped_first"] = Json::Value(Json::arrayValue);
       for (const std::string& where : skipped.first) summary["skipped_first"].append(where);
     }
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    writer["emitUTF8"] = true;
-    out << Json::writeString(writer, summary) << std::endl;
+    std::size_t repaired = 0;
+    out << JsonText(summary, "", &repaired) << std::endl;
+    if (repaired > 0) std::cerr << "aikorvane-sim: summary: " << kReplacedNote << std::endl;
   } else {
     out << FormatSummary(analysis);
     if (skipped.count > 0) out << "skipped: " << skipped.Text() << "\n";

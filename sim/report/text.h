@@ -2,6 +2,9 @@
 
 // The small text helpers every part of the simulator's output shares.
 
+#include <json/value.h>
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,9 +14,37 @@ namespace sim::cli {
 // text in double quotes, as messages name a value.
 std::string Quoted(std::string_view text);
 
-// text for XML or SVG character data and attribute values: the five special
-// characters as entities, and the control characters XML 1.0 has no place
-// for (all but tab, line feed and carriage return) as "?".
+// What a text with bytes that are no UTF-8 shows in their place.
+inline constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+// What an output says when it showed such bytes as U+FFFD.
+inline constexpr std::string_view kReplacedNote = "bytes that are no UTF-8 are shown as U+FFFD";
+
+// Whether text is UTF-8 throughout: no overlong form, no surrogate, nothing
+// above U+10FFFF, no sequence cut short.
+bool IsValidUtf8(std::string_view text);
+
+// text with each stretch of bytes that cannot begin or continue a sequence
+// as one U+FFFD (a sequence cut short is one stretch, as Python's "replace"
+// decoding counts them); valid text comes back byte for byte.
+std::string ValidUtf8(std::string_view text);
+
+// Whether every string in value, member names too, is valid UTF-8.
+bool HoldsValidUtf8(const Json::Value& value);
+
+// Makes every string in value, member names too, valid UTF-8 in place; the
+// number of strings that had to change.
+std::size_t RepairUtf8(Json::Value& value);
+
+// value as JSON text that is valid UTF-8 whatever bytes its strings hold
+// (non-ASCII characters written as they are, not as \u escapes); repaired,
+// when given, counts the strings that had to change.
+std::string JsonText(const Json::Value& value, const std::string& indentation,
+                     std::size_t* repaired = nullptr);
+
+// text for XML or SVG character data and attribute values: valid UTF-8, &, <, > and
+// the double quote as entities, and the characters XML 1.0 has no
+// place for (the control characters but tab, line feed and carriage return,
+// and U+FFFE, U+FFFF) as "?".
 std::string XmlEscaped(std::string_view text);
 
 // A number as a stream writes it by default: at most 6 significant digits.

@@ -81,7 +81,8 @@ std::string Indented(const std::string& text, const std::string& indent) {
   return out;
 }
 
-std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
+// repaired tells whether a text had bytes that are no UTF-8 (shown as U+FFFD).
+std::string JUnit(const std::vector<FileResult>& files, bool verbose, bool& repaired) {
   // A file that --strict fails on its settings' warnings gets a failed
   // "settings" test case, so that a CI reading the XML fails as the exit status does.
   auto test_count = [](const FileResult& file) {
@@ -94,6 +95,11 @@ std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
     failures += !file.strict_warnings.empty();
     for (const TestResult& test : file.tests) failures += !test.failures.empty();
   }
+  repaired = false;
+  auto escaped = [&repaired](const std::string& text) {
+    repaired = repaired || !IsValidUtf8(text);
+    return XmlEscaped(text);
+  };
   std::ostringstream xml;
   xml << std::fixed << std::setprecision(3);
   xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -106,21 +112,21 @@ std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
       failed += !test.failures.empty();
       seconds += test.seconds;
     }
-    xml << "  <testsuite name=\"" << XmlEscaped(file.display) << "\" tests=\"" << test_count(file)
+    xml << "  <testsuite name=\"" << escaped(file.display) << "\" tests=\"" << test_count(file)
         << "\" failures=\"" << failed << "\" errors=\"" << !file.malformed.empty() << "\" time=\""
         << seconds << "\">\n";
     if (!file.malformed.empty()) {
-      xml << "    <testcase name=\"load\" classname=\"" << XmlEscaped(file.display) << "\">\n"
-          << "      <error message=\"" << XmlEscaped(file.malformed) << "\"/>\n    </testcase>\n";
+      xml << "    <testcase name=\"load\" classname=\"" << escaped(file.display) << "\">\n"
+          << "      <error message=\"" << escaped(file.malformed) << "\"/>\n    </testcase>\n";
     }
     if (!file.strict_warnings.empty()) {
-      xml << "    <testcase name=\"settings\" classname=\"" << XmlEscaped(file.display) << "\">\n"
-          << "      <failure message=\"" << kStrictFailure << "\">"
-          << XmlEscaped(file.strict_warnings) << "</failure>\n    </testcase>\n";
+      xml << "    <testcase name=\"settings\" classname=\"" << escaped(file.display) << "\">\n"
+          << "      <failure message=\"" << kStrictFailure << "\">" << escaped(file.strict_warnings)
+          << "</failure>\n    </testcase>\n";
     }
     for (const TestResult& test : file.tests) {
-      xml << "    <testcase name=\"" << XmlEscaped(test.name) << "\" classname=\""
-          << XmlEscaped(file.display) << "\" time=\"" << test.seconds << "\"";
+      xml << "    <testcase name=\"" << escaped(test.name) << "\" classname=\""
+          << escaped(file.display) << "\" time=\"" << test.seconds << "\"";
       if (test.failures.empty()) {
         xml << "/>\n";
         continue;
@@ -128,9 +134,9 @@ std::string JUnit(const std::vector<FileResult>& files, bool verbose) {
       std::string text;
       for (const std::string& block : test.failures) text += block;
       xml << ">\n      <failure message=\"" << test.failures.size() << " expectation"
-          << (test.failures.size() == 1 ? "" : "s") << " failed\">" << XmlEscaped(text)
+          << (test.failures.size() == 1 ? "" : "s") << " failed\">" << escaped(text)
           << "</failure>\n";
-      if (verbose) xml << "      <system-out>" << XmlEscaped(test.diagnostics) << "</system-out>\n";
+      if (verbose) xml << "      <system-out>" << escaped(test.diagnostics) << "</system-out>\n";
       xml << "    </testcase>\n";
     }
     xml << "  </testsuite>\n";
@@ -221,9 +227,12 @@ int RunTests(const TestOptions& options) {
   if (!options.junit.empty()) {
     const fs::path junit = Absolute(options.junit, start);
     std::ofstream out(junit, std::ios::binary | std::ios::trunc);
-    out << JUnit(results, options.verbose);
+    bool repaired = false;
+    out << JUnit(results, options.verbose, repaired);
     out.close();
     if (!out) return Fail("cannot write the JUnit report " + junit.string());
+    if (repaired)
+      std::cerr << "aikorvane-sim: " << junit.string() << ": " << kReplacedNote << std::endl;
   }
   return malformed ? 2 : failed ? 1 : 0;
 }
