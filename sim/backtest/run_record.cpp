@@ -11,10 +11,12 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
 
 #include "sim/backtest/document.h"
 #include "sim/backtest/html_report.h"
+#include "sim/host/bounded_read.h"
 #include "sim/host/elf_section.h"
 
 namespace sim::cli {
@@ -31,13 +33,41 @@ std::string Hex(const unsigned char* bytes, size_t size) {
   return hex;
 }
 
-bool ReadBytes(const fs::path& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  bytes = text.str();
-  return in && !in.bad();
-}
+// A digest fed piece by piece, so that a folder of any size is hashed in
+// fixed memory.
+class Sha256 {
+ public:
+  Sha256() : context_(EVP_MD_CTX_new()) {
+    if (context_ == nullptr || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1) {
+      throw std::runtime_error("SHA-256 is not available");
+    }
+  }
+  ~Sha256() { EVP_MD_CTX_free(context_); }
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+
+  void Add(const char* bytes, size_t size) { EVP_DigestUpdate(context_, bytes, size); }
+  void Add(const std::string& bytes) { Add(bytes.data(), bytes.size()); }
+  // The file's bytes; false when it cannot be read to its end.
+  bool AddFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    char buffer[1 << 16];
+    while (in) {
+      in.read(buffer, sizeof buffer);
+      Add(buffer, static_cast<size_t>(in.gcount()));
+    }
+    return in.eof() && !in.bad();
+  }
+  std::string Hex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_DigestFinal_ex(context_, digest, &size);
+    return sim::cli::Hex(digest, size);
+  }
+
+ private:
+  EVP_MD_CTX* context_;
+};
 
 uint32_t Word(const std::string& bytes, size_t at) {
   uint32_t word = 0;
@@ -70,14 +100,15 @@ std::string Differing(const Json::Value& a, const Json::Value& b) {
 
 bool ReadDocument(const std::string& path, Json::Value& shard, int& index, int& count,
                   std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot be read";
+  std::string text, reason;
+  // A shard's document carries its sites' plots: larger than a settings file.
+  if (!ReadBoundedFile(path, text, reason, kMaxShardDocumentBytes)) {
+    error = path + ": cannot be read: " + reason;
     return false;
   }
   Json::CharReaderBuilder builder;
-  std::string reason;
-  if (!Json::parseFromStream(builder, in, &shard, &reason)) {
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  if (!reader->parse(text.data(), text.data() + text.size(), &shard, &reason)) {
     error = path + ": not JSON: " + reason;
     return false;
   }
@@ -160,16 +191,17 @@ bool FolderHash(const fs::path& folder, std::string& hash, std::string& error) {
     return false;
   }
   std::sort(files.begin(), files.end());
-  std::string all;
+  Sha256 digest;
   for (const auto& [name, path] : files) {
-    std::string bytes;
-    if (!ReadBytes(path, bytes)) {
+    std::error_code size_failure;
+    const auto size = fs::file_size(path, size_failure);
+    digest.Add(name + '\0' + std::to_string(size_failure ? 0 : size) + '\0');
+    if (size_failure || !digest.AddFile(path)) {
       error = path.string() + ": cannot be read";
       return false;
     }
-    all += name + '\0' + std::to_string(bytes.size()) + '\0' + bytes;
   }
-  hash = "sha256:" + Sha256Hex(all);
+  hash = "sha256:" + digest.Hex();
   return true;
 }
 

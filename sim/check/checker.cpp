@@ -62,6 +62,29 @@ bool ReadSettingsText(SiteReport& report, const std::string& shown, const fs::pa
   return false;
 }
 
+// A file under DIR/ini/, where the device searches its profile, larger than
+// the simulator reads at once; empty when there is none.
+std::string OversizedProfile(const fs::path& workdir, fs::path& profile) {
+  std::error_code failure;
+  const fs::path ini = workdir / "ini";
+  if (!fs::is_directory(ini, failure)) return {};
+  for (fs::recursive_directory_iterator it(ini, failure), end; !failure && it != end;
+       it.increment(failure)) {
+    if (it.depth() > 2) it.disable_recursion_pending();
+    std::error_code entry_failure;
+    if (!it->is_regular_file(entry_failure)) continue;
+    const auto size = it->file_size(entry_failure);
+    if (!entry_failure && size > kMaxDocumentBytes) {
+      profile = fs::relative(it->path(), workdir);
+      return "a file where the device searches its profile is larger than " +
+             std::to_string(kMaxDocumentBytes >> 20) + " MiB (" + std::to_string(size) +
+             " bytes): the check does not hand the settings to the device, which would read it "
+             "whole; a profile is a few kilobytes";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 Checker::Checker(Host& host, unsigned long long data_id, std::shared_ptr<EventLog> log)
@@ -128,6 +151,16 @@ void Checker::CheckText(SiteReport& report, ConfiguredSite& site) {
     return;
   }
 
+  // The device reads its profile whole: one past the bound is not handed to it.
+  fs::path profile;
+  const std::string oversized = OversizedProfile(site.workdir, profile);
+  if (!oversized.empty()) {
+    const std::string shown_profile = (fs::path(site.shown_workdir) / profile).string();
+    report.findings.push_back({&CodeOf(CodeId::kSettingsUnreadable), Severity::kError,
+                               shown_profile, oversized, shown_profile, 0, 0});
+    report.refusal = report.findings.back().message;
+    return;
+  }
   std::string factory_error;
   DeviceRun run(log_ ? std::vector<RunListener*>{log_.get()} : std::vector<RunListener*>{});
   if (!run.Make(host_, static_cast<unsigned int>(data_id_), settings, factory_error)) {

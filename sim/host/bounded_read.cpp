@@ -19,7 +19,8 @@ std::string Mebibytes(std::size_t bytes) { return std::to_string(bytes >> 20) + 
 
 std::string LineTooLongText() { return "line longer than " + Mebibytes(kMaxLineBytes); }
 
-bool ReadBoundedFile(const std::string& path, std::string& text, std::string& reason) {
+bool ReadBoundedFile(const std::string& path, std::string& text, std::string& reason,
+                     std::size_t limit) {
   text.clear();
   errno = 0;
   const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
@@ -27,7 +28,7 @@ bool ReadBoundedFile(const std::string& path, std::string& text, std::string& re
     reason = errno != 0 ? std::strerror(errno) : "cannot open";
     return false;
   }
-  const std::string too_large = "larger than " + Mebibytes(kMaxDocumentBytes);
+  const std::string too_large = "larger than " + Mebibytes(limit);
   struct stat status {};
   if (fstat(fileno(file.get()), &status) == 0) {
     if (S_ISDIR(status.st_mode)) {
@@ -35,8 +36,8 @@ bool ReadBoundedFile(const std::string& path, std::string& text, std::string& re
       return false;
     }
     // A regular file tells its size; a pipe or a device is read up to the bound.
-    if (S_ISREG(status.st_mode) && static_cast<unsigned long long>(status.st_size) >
-                                       static_cast<unsigned long long>(kMaxDocumentBytes)) {
+    if (S_ISREG(status.st_mode) &&
+        static_cast<unsigned long long>(status.st_size) > static_cast<unsigned long long>(limit)) {
       reason = too_large + " (" + std::to_string(status.st_size) + " bytes)";
       return false;
     }
@@ -44,7 +45,7 @@ bool ReadBoundedFile(const std::string& path, std::string& text, std::string& re
   char buffer[1 << 16];
   while (true) {
     const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (text.size() + count > kMaxDocumentBytes) {
+    if (text.size() + count > limit) {
       text.clear();
       reason = too_large;
       return false;

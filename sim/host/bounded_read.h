@@ -15,14 +15,17 @@ namespace sim::cli {
 inline constexpr std::size_t kMaxLineBytes = std::size_t{16} << 20;
 // A JSON or YAML file read as one text.
 inline constexpr std::size_t kMaxDocumentBytes = std::size_t{16} << 20;
+// A backtest shard's JSON document, which carries its sites' plots.
+inline constexpr std::size_t kMaxShardDocumentBytes = std::size_t{1} << 30;
 
 // "line longer than 16 MiB", for messages that name the file and line.
 std::string LineTooLongText();
 
-// The whole of a file of at most kMaxDocumentBytes. false with the reason
+// The whole of a file of at most limit bytes. false with the reason
 // (without the file's name, which the caller gives): it cannot be opened,
 // it is a folder, it is larger than the bound, or a read failed.
-bool ReadBoundedFile(const std::string& path, std::string& text, std::string& reason);
+bool ReadBoundedFile(const std::string& path, std::string& text, std::string& reason,
+                     std::size_t limit = kMaxDocumentBytes);
 
 // The lines of an open file, each without its "\n" (a "\r" before it is
 // kept), numbered from 1. Does not own the file.

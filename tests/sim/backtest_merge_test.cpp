@@ -13,6 +13,7 @@
 #include <string>
 
 #include "sim/backtest/run_record.h"
+#include "sim/host/bounded_read.h"
 #include "support/sim_run.h"
 #include "support/test_support.h"
 
@@ -117,6 +118,9 @@ TEST(Merge, OnlyEveryShardOfOneRun) {
   Json::Value cut = Document(ReadFile("s1.json"));
   cut["sites"].resize(0);
   std::ofstream("cut.json") << cut.toStyledString();
+  // Past the bound of a shard's document: refused from its size, unread.
+  std::ofstream("huge.json").close();
+  std::filesystem::resize_file("huge.json", sim::cli::kMaxShardDocumentBytes + 1);
   const std::string old = kFixtures + "/shard-without-run.json";
   const struct {
     std::string files, refusal;
@@ -130,6 +134,7 @@ TEST(Merge, OnlyEveryShardOfOneRun) {
       {"s1.json of-two.json s3.json", "s1.json and of-two.json are shards of different counts"},
       {"of-two.json s1.json", "of-two.json and s1.json are shards of different counts"},
       {old, old + ": no record of its run"},
+      {"s1.json huge.json s3.json", "huge.json: cannot be read: larger than 1024 MiB"},
       {"cut.json s2.json s3.json",
        "the shards hold 2 sites, their run 3 (a document cut short?): cut.json s2.json s3.json"},
   };

@@ -577,6 +577,10 @@ TEST(SimCli, InputsPastSixteenMebibytesAreRefusedNamingFileAndLine) {
   scratch.Write("fits.trace", "#" + std::string(bound - 2, 'x') + "\n");
   scratch.Write("big.json", "{}" + std::string(bound - 1, ' '));
   scratch.Write("big.yaml", "tests: []\n#" + std::string(bound, ' ') + "\n");
+  // A profile past the bound is never handed to the device, which reads it whole.
+  scratch.Write("site/settings.json", ReadFile(example + "/settings.json"));
+  scratch.Write("site/ini/telecom/aikorvane.ini", "");
+  std::filesystem::resize_file("site/ini/telecom/aikorvane.ini", bound + 1);
   const std::string settings = " --settings " + Quote(example + "/settings.json");
   const struct {
     std::string arguments;
@@ -592,6 +596,7 @@ TEST(SimCli, InputsPastSixteenMebibytesAreRefusedNamingFileAndLine) {
       {"--csv fits.csv --settings big.json", 1, "big.json: larger than 16 MiB (16777217 bytes)"},
       {"check big.json", 1,
        "big.json: error settings-unreadable: cannot read the settings: larger than 16 MiB"},
+      {"check site", 1, "site/ini/telecom/aikorvane.ini: error settings-unreadable:"},
       {"backtest --candidate-patch big.json " +
            Quote(std::string(AIKORVANE_EXAMPLES) + "/fleet/east"),
        2, "big.json: cannot be read: larger than 16 MiB"},
