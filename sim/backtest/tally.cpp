@@ -16,6 +16,16 @@ const AlarmStats* StatsOf(const Analysis& analysis, const std::string& id) {
   return found == analysis.alarms.end() ? nullptr : &found->second;
 }
 
+// As many raises on both sides, and the rounds that differ are only the two
+// first raises: more differing rounds would show as a third time kept.
+bool OnlyFirstRaiseMoved(const AlarmStats& b, const AlarmStats& c,
+                         const std::vector<std::time_t>& times) {
+  const std::time_t first_b = b.first_raise->time, first_c = c.first_raise->time;
+  if (first_b == first_c || times.size() > 2) return false;
+  return std::all_of(times.begin(), times.end(),
+                     [&](std::time_t time) { return time == first_b || time == first_c; });
+}
+
 }  // namespace
 
 void RoundMarker::AlarmChecked(const AlarmCall& call) {
@@ -67,7 +77,11 @@ std::vector<Change> Changes(const Analysis& baseline, const Analysis& candidate,
     } else if (change.baseline != change.candidate) {
       change.kind = "alarm_raises";
     } else {
-      change.kind = "alarm_times";
+      change.kind = OnlyFirstRaiseMoved(*b, *c, times) ? "alarm_delay" : "alarm_times";
+    }
+    if (change.baseline > 0 && change.candidate > 0) {
+      change.baseline_first = b->first_raise->time;
+      change.candidate_first = c->first_raise->time;
     }
     changes.push_back(std::move(change));
   }
