@@ -33,14 +33,14 @@ void FleetTable(const Json::Value& summary, std::ostream& out) {
   out << "| discharge reports | " << Pair(summary["discharge_reports"]) << " | | |\n\n";
 }
 
-// A change in a few words: "110610050010 raised 24 -> 26, first +34m14s".
+// A change in a few words: "110610050010 raised 24 -> 26, first raised +34m14s".
 std::string ChangeCell(const Json::Value& change) {
   std::string text = change["kind"].asString() == "discharge_reports"
                          ? "discharge reports"
                          : MarkdownEscaped(change["alarm"].asString()) + " raised";
   text += " " + Pair(change);
   if (change.isMember("delay_seconds")) {
-    text += ", first " + SignedDuration(Int(change["delay_seconds"]));
+    text += ", first raised " + SignedDuration(Int(change["delay_seconds"]));
   }
   return text;
 }
