@@ -17,11 +17,12 @@ const AlarmStats* StatsOf(const Analysis& analysis, const std::string& id) {
 }
 
 // As many raises on both sides, and the rounds that differ are only the two
-// first raises: more differing rounds would show as a third time kept.
+// first raises. Three times are kept, so a third round that differs is
+// always among them.
 bool OnlyFirstRaiseMoved(const AlarmStats& b, const AlarmStats& c,
                          const std::vector<std::time_t>& times) {
   const std::time_t first_b = b.first_raise->time, first_c = c.first_raise->time;
-  if (first_b == first_c || times.size() > 2) return false;
+  if (first_b == first_c) return false;
   return std::all_of(times.begin(), times.end(),
                      [&](std::time_t time) { return time == first_b || time == first_c; });
 }
@@ -69,7 +70,9 @@ std::vector<Change> Changes(const Analysis& baseline, const Analysis& candidate,
                   (b != nullptr ? b : c)->name,
                   b != nullptr ? b->raises : 0,
                   c != nullptr ? c->raises : 0,
-                  times};
+                  times,
+                  std::nullopt,
+                  std::nullopt};
     if (change.candidate == 0) {
       change.kind = "alarm_only_baseline";
     } else if (change.baseline == 0) {
@@ -89,7 +92,7 @@ std::vector<Change> Changes(const Analysis& baseline, const Analysis& candidate,
     changes.push_back({"discharge_reports", "", "",
                        static_cast<long long>(baseline.discharge_reports.size()),
                        static_cast<long long>(candidate.discharge_reports.size()),
-                       rounds.DischargeDifferences()});
+                       rounds.DischargeDifferences(), std::nullopt, std::nullopt});
   }
   return changes;
 }

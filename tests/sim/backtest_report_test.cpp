@@ -150,6 +150,35 @@ TEST(DelaySummary, SitesLargestAndMedian) {
               HasSubstr("raised later at 3 sites, by up to +40s, median +20s"));
 }
 
+// The text of a first raise: the date once when both fall on one day, the
+// delay signed either way.
+TEST(DelayText, DateOnceAndSign) {
+  const struct {
+    const char *baseline, *candidate;
+    long long delay;
+    const char* text;
+  } cases[] = {
+      {"2026-03-27T16:01:43+01:00", "2026-03-27T16:35:57+01:00", 2054,
+       "first raised 2026-03-27 16:01:43 -> 16:35:57 (+34m14s)"},
+      {"2026-03-27T23:59:00+00:00", "2026-03-28T00:01:00+00:00", 120,
+       "first raised 2026-03-27 23:59:00 -> 2026-03-28 00:01:00 (+2m0s)"},
+      {"2026-03-27T10:00:05+00:00", "2026-03-27T10:00:00+00:00", -5,
+       "first raised 2026-03-27 10:00:05 -> 10:00:00 (-5s)"},
+      {"2026-03-01T10:00:00+00:00", "2026-03-27T10:00:00+00:00", 26 * 86400,
+       "first raised 2026-03-01 10:00:00 -> 2026-03-27 10:00:00 (+26d0h0m0s)"},
+  };
+  for (const auto& c : cases) {
+    Json::Value site = SiteWithDelays("s", {{"A", c.delay}});
+    site["changes"][0]["first_raised"]["baseline"] = c.baseline;
+    site["changes"][0]["first_raised"]["candidate"] = c.candidate;
+    Json::Value document;
+    std::string error;
+    ASSERT_TRUE(sim::cli::MakeDocument({site}, document, error)) << error;
+    EXPECT_THAT(sim::cli::FormatText(document), HasSubstr(std::string("raised 1 -> 1, ") + c.text))
+        << c.text;
+  }
+}
+
 TEST(Markdown, EscapedOnOneLine) {
   const struct {
     std::string text, escaped;
