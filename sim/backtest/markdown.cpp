@@ -110,6 +110,8 @@ std::string MarkdownEscaped(const std::string& text) {
 std::string FormatMarkdown(const Json::Value& document) {
   std::ostringstream out;
   out << "# Backtest\n\n";
+  // Said where it shows: a pasted report carries no standard error with it.
+  if (!HoldsValidUtf8(document)) out << "Note: " << kReplacedNote << ".\n\n";
   FleetTable(document["summary"], out);
   SiteTable(document["sites"], out);
   Findings(document["sites"], out);

@@ -12,6 +12,7 @@
 #include "sim/backtest/markdown.h"
 #include "sim/backtest/tally.h"
 #include "sim/report/analysis.h"
+#include "sim/report/text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -193,6 +194,18 @@ TEST(Markdown, EscapedOnOneLine) {
       {"电压过低", "电压过低"},
   };
   for (const auto& c : cases) EXPECT_EQ(sim::cli::MarkdownEscaped(c.text), c.escaped) << c.text;
+}
+
+TEST(Markdown, NamesThatAreNoUtf8SaidSo) {
+  Json::Value document;
+  std::string error;
+  ASSERT_TRUE(sim::cli::MakeDocument({SiteWithDelays("caf\xE9", {{"A", 60}})}, document, error));
+  std::string markdown = sim::cli::FormatMarkdown(document);
+  EXPECT_TRUE(sim::cli::IsValidUtf8(markdown));
+  EXPECT_THAT(markdown, HasSubstr("| caf\xEF\xBF\xBD | 10 |"));
+  EXPECT_THAT(markdown, HasSubstr("Note: bytes that are no UTF-8 are shown as U+FFFD.\n"));
+  ASSERT_TRUE(sim::cli::MakeDocument({SiteWithDelays("cafe", {{"A", 60}})}, document, error));
+  EXPECT_THAT(sim::cli::FormatMarkdown(document), Not(HasSubstr("Note:")));
 }
 
 // The sites that change most first, at most kMarkdownSites rows, then the
