@@ -85,29 +85,8 @@ TEST(Changes, FirstRaiseAndDelay) {
   }
 }
 
-TEST(Durations, LargestUnitFirstWithTheSign) {
-  const struct {
-    long long seconds;
-    const char *plain, *signed_;
-  } cases[] = {
-      {0, "0s", "+0s"},
-      {59, "59s", "+59s"},
-      {60, "1m0s", "+1m0s"},
-      {2054, "34m14s", "+34m14s"},
-      {3605, "1h0m5s", "+1h0m5s"},
-      {86400, "1d0h0m0s", "+1d0h0m0s"},
-      {90061, "1d1h1m1s", "+1d1h1m1s"},
-      {-5, "-5s", "-5s"},
-      {-3661, "-1h1m1s", "-1h1m1s"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(sim::cli::Duration(c.seconds), c.plain) << c.seconds;
-    EXPECT_EQ(sim::cli::SignedDuration(c.seconds), c.signed_) << c.seconds;
-  }
-}
-
-// A site's result with one change per (alarm, delay); no delay member when
-// delay is a string.
+// A site's result with an alarm_delay change per (alarm, delay), each alarm
+// raised once on either side.
 Json::Value SiteWithDelays(const std::string& name,
                            const std::vector<std::pair<std::string, long long>>& delays) {
   Json::Value site = ParseJson(R"({"rounds": 10, "baseline": {"alarms": {}},

@@ -259,7 +259,7 @@ TEST_F(Backtest, DelaysOfHandWorkedFirstRaises) {
 }
 
 // The Markdown of two delayed sites and one whose alarm is gone, against the
-// file it must give; the merge of shards gives it too.
+// file it must give.
 TEST_F(Backtest, MarkdownForAChangeRequest) {
   const std::string expected = testing_support::ReadFile(kFixtures + "/delays.md");
   const std::string arguments = "--candidate-patch " + kFixtures + "/delays-patch.json " +
@@ -268,14 +268,6 @@ TEST_F(Backtest, MarkdownForAChangeRequest) {
   const SimRun run = RunSim("backtest --format markdown " + arguments);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, expected);
-  std::string shards;
-  for (const char* shard : {"1/2", "2/2"}) {
-    const std::string file = std::string("md-") + shard[0] + ".json";
-    std::ofstream(file)
-        << RunSim("backtest --format json --shard " + std::string(shard) + " " + arguments).out;
-    shards += " " + file;
-  }
-  EXPECT_EQ(RunSim("backtest --format markdown --merge" + shards).out, expected);
 }
 
 // Each bad site is an error of its own with its file and line; the others
