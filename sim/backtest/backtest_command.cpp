@@ -20,6 +20,7 @@
 #include "sim/backtest/document.h"
 #include "sim/backtest/fleet.h"
 #include "sim/backtest/html_report.h"
+#include "sim/backtest/markdown.h"
 #include "sim/backtest/report_router.h"
 #include "sim/backtest/run_record.h"
 #include "sim/backtest/site_run.h"
@@ -125,8 +126,14 @@ std::vector<Json::Value> RunSites(SiteRunner& runner, const std::vector<SiteFold
 }
 
 int Output(const BacktestOptions& options, const Json::Value& document) {
-  std::cout << (options.format == "json" ? WriteJson(document) : FormatText(document))
-            << std::flush;
+  if (options.format == "json") {
+    std::cout << WriteJson(document);
+  } else if (options.format == "markdown") {
+    std::cout << FormatMarkdown(document);
+  } else {
+    std::cout << FormatText(document);
+  }
+  std::cout << std::flush;
   return document["summary"]["sites_failed"].asInt64() > 0 ? 1 : 0;
 }
 
@@ -266,8 +273,10 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
                      "reads (else a usage error naming them)");
   backtest->add_flag("--strict", options->strict,
                      "fail a site whose candidate settings have a warning of the check");
-  backtest->add_option("--format", options->format, "text (default) or json")
-      ->check(CLI::IsMember({"text", "json"}));
+  backtest
+      ->add_option("--format", options->format,
+                   "text (default), json, or markdown (a summary for a change request)")
+      ->check(CLI::IsMember({"text", "json", "markdown"}));
   backtest->add_option("--html", options->html, "also write a self-contained HTML report")
       ->type_name("FILE");
   backtest->add_option("--jobs", options->jobs, "sites run at once (default: the cores)")

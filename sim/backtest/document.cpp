@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -64,6 +65,27 @@ void AddPair(Json::Value& pair, long long baseline, long long candidate) {
   pair["candidate"] = Count(Int(pair["candidate"]) + candidate);
 }
 
+// Per alarm, the sites whose candidate raises it later than the baseline does.
+// Taken from each site's own delay, so that merged shards give the median of
+// the whole fleet.
+Json::Value DelaySummary(std::map<std::string, std::vector<long long>>& delays,
+                         const Json::Value& alarms) {
+  Json::Value summary(Json::objectValue);
+  for (auto& [id, seconds] : delays) {
+    std::sort(seconds.begin(), seconds.end());
+    const size_t n = seconds.size();
+    Json::Value& entry = summary[id];
+    entry["name"] = alarms[id]["name"];
+    Json::Value& delayed = entry["delayed"];
+    delayed["sites"] = Count(static_cast<long long>(n));
+    delayed["largest_seconds"] = Count(seconds.back());
+    const long long twice = seconds[(n - 1) / 2] + seconds[n / 2];
+    delayed["median_seconds"] =
+        twice % 2 == 0 ? Count(twice / 2) : Json::Value(static_cast<double>(twice) / 2);
+  }
+  return summary;
+}
+
 Json::Value Summary(const std::vector<Json::Value>& sites) {
   Json::Value summary(Json::objectValue);
   long long failed = 0, changed = 0, rounds = 0;
@@ -71,6 +93,7 @@ Json::Value Summary(const std::vector<Json::Value>& sites) {
   Json::Value discharge(Json::objectValue), ao(Json::objectValue);
   AddPair(discharge, 0, 0);
   AddPair(ao, 0, 0);
+  std::map<std::string, std::vector<long long>> delays;  // alarm id -> the sites' delays
   for (const Json::Value& site : sites) {
     // A failed site's figures, partial at best, stay in its own result.
     if (site.isMember("error")) {
@@ -96,6 +119,11 @@ Json::Value Summary(const std::vector<Json::Value>& sites) {
         }
       }
     }
+    for (const Json::Value& change : site["changes"]) {
+      if (Int(change["delay_seconds"]) > 0) {
+        delays[change["alarm"].asString()].push_back(Int(change["delay_seconds"]));
+      }
+    }
     AddPair(discharge, Int(baseline["discharge_reports"]), Int(candidate["discharge_reports"]));
     AddPair(ao, Int(baseline["ao_reports"]), Int(candidate["ao_reports"]));
   }
@@ -104,6 +132,7 @@ Json::Value Summary(const std::vector<Json::Value>& sites) {
   summary["sites_failed"] = Count(failed);
   summary["rounds"] = Count(rounds);
   summary["alarms_raised"] = alarms;
+  summary["alarms_delayed"] = DelaySummary(delays, alarms);
   summary["discharge_reports"] = discharge;
   summary["ao_reports"] = ao;
   return summary;
@@ -115,7 +144,21 @@ std::string Times(const Json::Value& times) {
   return text;
 }
 
-std::string ChangeText(const Json::Value& change) {
+// "2026-03-27 16:01:43" of an ISO time; only its clock time when the day is
+// that of same_day_as.
+std::string ClockText(const std::string& iso, const std::string& same_day_as = "") {
+  if (iso.size() < 19) return iso;
+  if (same_day_as.compare(0, 10, iso, 0, 10) == 0) return iso.substr(11, 8);
+  return iso.substr(0, 10) + " " + iso.substr(11, 8);
+}
+
+// One side's time raised and flapping of the alarm, or zeros when it never raised it.
+void SideFigures(const Json::Value& alarm, long long& seconds, long long& flapping) {
+  seconds = Int(alarm["seconds_raised"]);
+  flapping = Int(alarm["flapping"]);
+}
+
+std::string ChangeText(const Json::Value& change, const Json::Value& site) {
   const std::string kind = change["kind"].asString();
   std::ostringstream out;
   if (kind == "discharge_reports") {
@@ -127,6 +170,20 @@ std::string ChangeText(const Json::Value& change) {
   if (kind == "alarm_only_baseline") out << ", no longer raised";
   if (kind == "alarm_only_candidate") out << ", newly raised";
   if (kind == "alarm_times") out << ", in other rounds";
+  if (change.isMember("first_raised")) {
+    const std::string baseline = change["first_raised"]["baseline"].asString();
+    out << ", first raised " << ClockText(baseline) << " -> "
+        << ClockText(change["first_raised"]["candidate"].asString(), baseline) << " ("
+        << SignedDuration(Int(change["delay_seconds"])) << ")";
+  }
+  if (kind != "discharge_reports") {
+    const std::string id = change["alarm"].asString();
+    long long b_seconds, b_flapping, c_seconds, c_flapping;
+    SideFigures(site["baseline"]["alarms"][id], b_seconds, b_flapping);
+    SideFigures(site["candidate"]["alarms"][id], c_seconds, c_flapping);
+    out << ", time raised " << Duration(b_seconds) << " -> " << Duration(c_seconds) << ", flapping "
+        << b_flapping << " -> " << c_flapping;
+  }
   out << " (first differences: " << Times(change["first_differences"]) << ")";
   return out.str();
 }
@@ -143,6 +200,24 @@ std::string FindingText(const Json::Value& finding) {
 }
 
 }  // namespace
+
+std::string Duration(long long seconds) {
+  const long long magnitude = std::llabs(seconds);
+  const long long parts[] = {magnitude / 86400, magnitude / 3600 % 24, magnitude / 60 % 60,
+                             magnitude % 60};
+  const char units[] = {'d', 'h', 'm', 's'};
+  std::string text;
+  for (size_t i = 0; i < 4; ++i) {
+    // From the largest unit that is not zero on, so that 1h0m5s keeps its place values.
+    if (parts[i] == 0 && text.empty() && i < 3) continue;
+    text += std::to_string(parts[i]) + units[i];
+  }
+  return seconds < 0 ? "-" + text : text;
+}
+
+std::string SignedDuration(long long seconds) {
+  return seconds < 0 ? Duration(seconds) : "+" + Duration(seconds);
+}
 
 std::string IsoTime(std::time_t time) {
   std::tm local{};
@@ -189,6 +264,11 @@ Json::Value SiteJson(const SiteOutcome& site) {
     entry["candidate"] = Count(change.candidate);
     Json::Value& times = entry["first_differences"] = Json::Value(Json::arrayValue);
     for (std::time_t time : change.first_differences) times.append(IsoTime(time));
+    if (change.baseline_first && change.candidate_first) {
+      entry["first_raised"]["baseline"] = IsoTime(*change.baseline_first);
+      entry["first_raised"]["candidate"] = IsoTime(*change.candidate_first);
+      entry["delay_seconds"] = Count(*change.candidate_first - *change.baseline_first);
+    }
     changes.append(entry);
   }
   return json;
@@ -219,6 +299,15 @@ long long ChangeSize(const Json::Value& site) {
   return size;
 }
 
+std::vector<const Json::Value*> SitesByChange(const Json::Value& sites) {
+  std::vector<const Json::Value*> ordered;
+  for (const Json::Value& site : sites) ordered.push_back(&site);
+  std::stable_sort(ordered.begin(), ordered.end(), [](const Json::Value* a, const Json::Value* b) {
+    return ChangeSize(*a) > ChangeSize(*b);
+  });
+  return ordered;
+}
+
 std::string FormatText(const Json::Value& document) {
   std::ostringstream out;
   for (const Json::Value& site : document["sites"]) {
@@ -239,7 +328,7 @@ std::string FormatText(const Json::Value& document) {
     }
     const std::string changes = site["partial"].asBool() ? name + " (partial): " : name + ": ";
     for (const Json::Value& change : site["changes"]) {
-      out << changes << ChangeText(change) << "\n";
+      out << changes << ChangeText(change, site) << "\n";
     }
   }
   const Json::Value& summary = document["summary"];
@@ -249,7 +338,15 @@ std::string FormatText(const Json::Value& document) {
   for (const std::string& id : summary["alarms_raised"].getMemberNames()) {
     const Json::Value& pair = summary["alarms_raised"][id];
     out << "  " << id << " " << pair["name"].asString() << ": raised " << Int(pair["baseline"])
-        << " -> " << Int(pair["candidate"]) << "\n";
+        << " -> " << Int(pair["candidate"]);
+    const Json::Value& delayed = summary["alarms_delayed"][id]["delayed"];
+    if (!delayed.isNull()) {
+      out << ", raised later at " << Int(delayed["sites"])
+          << (Int(delayed["sites"]) == 1 ? " site" : " sites") << ", by up to "
+          << SignedDuration(Int(delayed["largest_seconds"])) << ", median "
+          << SignedDuration(static_cast<long long>(delayed["median_seconds"].asDouble()));
+    }
+    out << "\n";
   }
   const Json::Value& discharge = summary["discharge_reports"];
   out << "  discharge reports: " << Int(discharge["baseline"]) << " -> "

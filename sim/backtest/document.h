@@ -35,6 +35,12 @@ struct SiteOutcome {
   std::vector<std::string> skipped_first;  // "FILE:LINE" of the first few
 };
 
+// A span of seconds in days, hours, minutes and seconds from the largest that
+// is not zero ("34m14s", "1d0h0m5s", "0s"); negative ones with "-".
+std::string Duration(long long seconds);
+// The same with its sign always written ("+34m14s", "-5s", "+0s").
+std::string SignedDuration(long long seconds);
+
 // A time as ISO 8601 local time with its UTC offset ("2026-11-02T04:00:00+01:00").
 std::string IsoTime(std::time_t time);
 
@@ -46,6 +52,8 @@ bool MakeDocument(std::vector<Json::Value> sites, Json::Value& document, std::st
 
 // How much a site changes, for ordering sites: raises and reports that differ.
 long long ChangeSize(const Json::Value& site);
+// The sites of a document, those that change most first (as given among equals).
+std::vector<const Json::Value*> SitesByChange(const Json::Value& sites);
 
 // The document as text: a line per changed or failed site, then the fleet.
 std::string FormatText(const Json::Value& document);

@@ -16,6 +16,17 @@ const AlarmStats* StatsOf(const Analysis& analysis, const std::string& id) {
   return found == analysis.alarms.end() ? nullptr : &found->second;
 }
 
+// As many raises on both sides, and the rounds that differ are only the two
+// first raises. Three times are kept, so a third round that differs is
+// always among them.
+bool OnlyFirstRaiseMoved(const AlarmStats& b, const AlarmStats& c,
+                         const std::vector<std::time_t>& times) {
+  const std::time_t first_b = b.first_raise->time, first_c = c.first_raise->time;
+  if (first_b == first_c) return false;
+  return std::all_of(times.begin(), times.end(),
+                     [&](std::time_t time) { return time == first_b || time == first_c; });
+}
+
 }  // namespace
 
 void RoundMarker::AlarmChecked(const AlarmCall& call) {
@@ -59,7 +70,9 @@ std::vector<Change> Changes(const Analysis& baseline, const Analysis& candidate,
                   (b != nullptr ? b : c)->name,
                   b != nullptr ? b->raises : 0,
                   c != nullptr ? c->raises : 0,
-                  times};
+                  times,
+                  std::nullopt,
+                  std::nullopt};
     if (change.candidate == 0) {
       change.kind = "alarm_only_baseline";
     } else if (change.baseline == 0) {
@@ -67,7 +80,11 @@ std::vector<Change> Changes(const Analysis& baseline, const Analysis& candidate,
     } else if (change.baseline != change.candidate) {
       change.kind = "alarm_raises";
     } else {
-      change.kind = "alarm_times";
+      change.kind = OnlyFirstRaiseMoved(*b, *c, times) ? "alarm_delay" : "alarm_times";
+    }
+    if (change.baseline > 0 && change.candidate > 0) {
+      change.baseline_first = b->first_raise->time;
+      change.candidate_first = c->first_raise->time;
     }
     changes.push_back(std::move(change));
   }
@@ -75,7 +92,7 @@ std::vector<Change> Changes(const Analysis& baseline, const Analysis& candidate,
     changes.push_back({"discharge_reports", "", "",
                        static_cast<long long>(baseline.discharge_reports.size()),
                        static_cast<long long>(candidate.discharge_reports.size()),
-                       rounds.DischargeDifferences()});
+                       rounds.DischargeDifferences(), std::nullopt, std::nullopt});
   }
   return changes;
 }

@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,12 +59,17 @@ class RoundComparer {
 // A difference between the two sides of a site.
 struct Change {
   // "alarm_only_baseline", "alarm_only_candidate", "alarm_raises" (counts
-  // differ), "alarm_times" (as many raises, in other rounds) or "discharge_reports".
+  // differ), "alarm_delay" (as many raises, and only the first one in other
+  // rounds), "alarm_times" (as many raises, others in other rounds too) or
+  // "discharge_reports".
   std::string kind;
   std::string alarm;  // the alarm id; empty for discharge reports
   std::string name;
   long long baseline = 0, candidate = 0;
   std::vector<std::time_t> first_differences;
+  // For an alarm both sides raise: each side's first raise. The delay is what
+  // decides for a low-voltage alarm, so it is kept whatever else changed.
+  std::optional<std::time_t> baseline_first, candidate_first;
 };
 
 std::vector<Change> Changes(const Analysis& baseline, const Analysis& candidate,

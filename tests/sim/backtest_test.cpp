@@ -177,9 +177,15 @@ TEST_F(Backtest, BundledFleet) {
 // Shards merged give the document of the whole run, byte for byte, and so
 // does one thread.
 TEST_F(Backtest, ShardsMergedAndThreadsGiveTheWholeRun) {
-  const std::string json = "backtest --format json " + patch_ + fleet_;
+  // The two delayed sites fall into different shards: the fleet's median is
+  // of both sites' delays, not of the shards' medians.
+  const std::string json = "backtest --format json " + patch_ + fleet_ + kFixtures + "/delays " +
+                           kFixtures + "/delays-close ";
   const SimRun whole = RunSim(json);
   ASSERT_EQ(whole.status, 0) << whole.err;
+  EXPECT_EQ(
+      Document(whole)["summary"]["alarms_delayed"]["110610050010"]["delayed"]["median_seconds"],
+      (2054 + 197) / 2.0);
   const SimRun one = RunSim(json + "--jobs 1");
   EXPECT_EQ(one.out, whole.out) << one.err;
   std::string shards;
@@ -198,6 +204,70 @@ TEST_F(Backtest, ShardsMergedAndThreadsGiveTheWholeRun) {
                               json + "--shard {}/3 > p{}.json' ::: 1 2 3";
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(RunSim("backtest --format json --merge p1.json p2.json p3.json").out, whole.out);
+}
+
+// Rows of the delays fixture (the current loop's mA, 5 V per mA above 4 mA):
+//   16:00:00 53.50 V, 16:01:43 46.75 V, 16:20:00 46.75 V, 16:35:57 45.75 V,
+//   16:50:00 53.50 V, 17:10:00 45.75 V, 17:20:00 53.50 V, 17:20:30 45.75 V,
+//   17:21:00 53.50 V.
+// The low alarm 110610050010 holds below 47.0 V (baseline) or 46.0 V
+// (candidate). Baseline: raised 16:01:43, 17:10:00, 17:20:30, cleared
+// 16:50:00, 17:20:00, 17:21:00: 2897 + 600 + 30 = 3527 s raised. Candidate:
+// raised 16:35:57, 17:10:00, 17:20:30: 843 + 600 + 30 = 1473 s. The first
+// raises lie 34m14s (2054 s) apart; only those rounds differ. The raise at
+// 17:20:30, 30 s after a clear, is flapping on both sides. The very low alarm
+// (46.5 V baseline, 45.5 V candidate) is no longer raised at all.
+// delays-close is the same with the 45.75 V row at 16:05:00 and no row at
+// 16:20:00 or 16:35:57: a delay of 197 s.
+TEST_F(Backtest, DelaysOfHandWorkedFirstRaises) {
+  const std::string sites = kFixtures + "/delays " + kFixtures + "/delays-close";
+  const SimRun run = RunSim("backtest --format json " + patch_ + sites);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Json::Value document = Document(run);
+  const Json::Value& delays = SiteOf(document, "delays");
+  ASSERT_EQ(Kinds(delays), (std::vector<std::string>{"alarm_delay 110610050010",
+                                                     "alarm_only_baseline 110610060010"}));
+  const Json::Value& low = delays["changes"][0];
+  EXPECT_EQ(low["first_raised"], ParseJson(R"({"baseline": "2026-03-27T16:01:43+00:00",
+                                               "candidate": "2026-03-27T16:35:57+00:00"})"));
+  EXPECT_EQ(low["delay_seconds"], 2054);
+  EXPECT_EQ(low["baseline"], 3);
+  EXPECT_EQ(low["candidate"], 3);
+  EXPECT_EQ(low["first_differences"].size(), 2u);
+  // A side that never raises the alarm has no first raise to compare.
+  EXPECT_FALSE(delays["changes"][1].isMember("delay_seconds"));
+  EXPECT_FALSE(delays["changes"][1].isMember("first_raised"));
+  const Json::Value& b = delays["baseline"]["alarms"]["110610050010"];
+  const Json::Value& c = delays["candidate"]["alarms"]["110610050010"];
+  EXPECT_EQ(b["seconds_raised"], 3527);
+  EXPECT_EQ(c["seconds_raised"], 1473);
+  EXPECT_EQ(b["flapping"], 1);
+  EXPECT_EQ(c["flapping"], 1);
+  EXPECT_EQ(SiteOf(document, "delays-close")["changes"][0]["delay_seconds"], 197);
+  EXPECT_EQ(document["summary"]["alarms_delayed"]["110610050010"]["delayed"],
+            ParseJson(R"({"sites": 2, "largest_seconds": 2054, "median_seconds": 1125.5})"));
+  EXPECT_FALSE(document["summary"]["alarms_delayed"].isMember("110610060010"));
+
+  const SimRun text = RunSim("backtest " + patch_ + sites);
+  EXPECT_THAT(text.out, HasSubstr("delays: 110610050010 001#48V蓄电池电压过低: raised 3 -> 3, "
+                                  "first raised 2026-03-27 16:01:43 -> 16:35:57 (+34m14s), "
+                                  "time raised 58m47s -> 24m33s, flapping 1 -> 1 ("));
+  EXPECT_THAT(text.out, HasSubstr("110610060010 001#48V蓄电池电压超低: raised 3 -> 0, no longer "
+                                  "raised, time raised 24m33s -> 0s, flapping 1 -> 0 ("));
+  EXPECT_THAT(text.out, HasSubstr("  110610050010 001#48V蓄电池电压过低: raised 6 -> 6, raised "
+                                  "later at 2 sites, by up to +34m14s, median +18m45s\n"));
+}
+
+// The Markdown of two delayed sites and one whose alarm is gone, against the
+// file it must give.
+TEST_F(Backtest, MarkdownForAChangeRequest) {
+  const std::string expected = testing_support::ReadFile(kFixtures + "/delays.md");
+  const std::string arguments = "--candidate-patch " + kFixtures + "/delays-patch.json " +
+                                kFixtures + "/delays " + kFixtures + "/delays-close " + kFleet +
+                                "/west ";
+  const SimRun run = RunSim("backtest --format markdown " + arguments);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, expected);
 }
 
 // Each bad site is an error of its own with its file and line; the others
