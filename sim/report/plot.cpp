@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iomanip>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <tuple>
@@ -106,35 +107,58 @@ void DrawAxes(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
   (void)analysis;
 }
 
-// Spans [from, to] in drawing units, in order, with those less than a unit
-// apart joined: a flapping alarm draws as many shapes as there are columns
-// at most, not one per raise.
-using Spans = std::vector<std::pair<double, double>>;
-void AddSpan(Spans& spans, double from, double to) {
-  to = std::max(to, from + 2);
-  if (!spans.empty() && from <= spans.back().second + 1) {
-    spans.back().second = std::max(spans.back().second, to);
+// The clock time of a round where the rounds ran on the clock, else its number.
+std::string When(const Analysis& analysis, const RoundAt& at) {
+  return analysis.on_clock ? LocalTimeText(at.time) : "round " + std::to_string(at.round);
+}
+
+// "baseline: " before a tooltip where there are sides to tell apart.
+std::string SidePrefix(const std::string& side) { return side.empty() ? "" : side + ": "; }
+
+// A stretch of an alarm raised, in drawing units, with the rounds it runs
+// between and the raises it holds.
+struct Span {
+  double x1 = 0, x2 = 0;
+  RoundAt from, to;
+  int raises = 1;
+};
+
+// Spans in order; unless kept apart, those less than a unit apart are joined:
+// a flapping alarm draws as many shapes as there are columns at most, not
+// one per raise.
+using Spans = std::vector<Span>;
+void AddSpan(Spans& spans, Span span, bool apart) {
+  span.x2 = std::max(span.x2, span.x1 + (apart ? 0.6 : 2.0));
+  if (!apart && !spans.empty() && span.x1 <= spans.back().x2 + 1) {
+    Span& last = spans.back();
+    last.x2 = std::max(last.x2, span.x2);
+    last.to = span.to;
+    last.raises += span.raises;
   } else {
-    spans.emplace_back(from, to);
+    spans.push_back(span);
   }
 }
 
-Spans AlarmSpans(const Frame& frame, const Analysis& analysis, const std::string& id) {
+Spans AlarmSpans(const Frame& frame, const Analysis& analysis, const std::string& id, bool apart) {
   Spans spans;
-  bool raised = false;
-  RoundAt raised_at;
+  std::optional<RoundAt> raised_at;
+  // Kept apart, a raise starts at its own round: the next may start a second later.
+  const double lead = apart ? 0 : 1;
   for (const AlarmChange& change : analysis.alarm_changes) {
     if (change.id != id) continue;
     if (change.raised) {
-      raised = true;
-      raised_at = change.at;
-    } else if (raised) {
-      AddSpan(spans, frame.X(raised_at) - 1, frame.X(change.at));
-      raised = false;
+      if (!raised_at) raised_at = change.at;
+    } else if (raised_at) {
+      AddSpan(spans, {frame.X(*raised_at) - lead, frame.X(change.at), *raised_at, change.at, 1},
+              apart);
+      raised_at.reset();
     }
   }
-  if (raised && analysis.last_round) {
-    AddSpan(spans, frame.X(raised_at) - 1, frame.X(*analysis.last_round) + 1);
+  if (raised_at && analysis.last_round) {
+    AddSpan(spans,
+            {frame.X(*raised_at) - lead, frame.X(*analysis.last_round) + lead, *raised_at,
+             *analysis.last_round, 1},
+            apart);
   }
   return spans;
 }
@@ -145,10 +169,19 @@ struct Lane {
   const Analysis* analysis;
   std::string label;  // empty: the alarm's id and name
   const char* colour;
+  std::string side;  // for the tooltips; empty where there is one side
 };
 
+std::string SpanTitle(const Lane& lane, const Span& span) {
+  std::string title = SidePrefix(lane.side) + lane.id + " raised " +
+                      When(*lane.analysis, span.from) + " to " + When(*lane.analysis, span.to);
+  if (span.raises > 1) title += " (" + std::to_string(span.raises) + " raises)";
+  return title;
+}
+
 // Lanes below the chart and the time any alarm was raised shaded over it.
-void DrawAlarmLanes(const Frame& frame, const std::vector<Lane>& lanes, std::ostream& svg) {
+void DrawAlarmLanes(const Frame& frame, const std::vector<Lane>& lanes, bool apart,
+                    std::ostream& svg) {
   Spans any;
   for (size_t index = 0; index < lanes.size(); ++index) {
     const Lane& lane = lanes[index];
@@ -157,18 +190,19 @@ void DrawAlarmLanes(const Frame& frame, const std::vector<Lane>& lanes, std::ost
     const std::string name = stats != lane.analysis->alarms.end() ? stats->second.name : "";
     svg << "<text x=\"" << frame.left + frame.PlotWidth() + 8 << "\" y=\"" << lane_y + 14 << "\">"
         << XmlEscaped(lane.label.empty() ? lane.id + " " + name : lane.label) << "</text>\n";
-    for (const auto& [x1, x2] : AlarmSpans(frame, *lane.analysis, lane.id)) {
-      svg << "<rect class=\"alarm\" x=\"" << x1 << "\" y=\"" << lane_y + 3 << "\" width=\""
-          << x2 - x1 << "\" height=\"" << frame.lane_height - 6 << "\" fill=\"" << lane.colour
-          << "\"/>\n";
-      any.emplace_back(x1, x2);
+    for (const Span& span : AlarmSpans(frame, *lane.analysis, lane.id, apart)) {
+      svg << "<rect class=\"alarm\" x=\"" << span.x1 << "\" y=\"" << lane_y + 3 << "\" width=\""
+          << span.x2 - span.x1 << "\" height=\"" << frame.lane_height - 6 << "\" fill=\""
+          << lane.colour << "\"><title>" << XmlEscaped(SpanTitle(lane, span))
+          << "</title></rect>\n";
+      any.push_back(span);
     }
   }
-  std::sort(any.begin(), any.end());
+  std::sort(any.begin(), any.end(), [](const Span& a, const Span& b) { return a.x1 < b.x1; });
   Spans shaded;
-  for (const auto& [x1, x2] : any) AddSpan(shaded, x1, x2);
-  for (const auto& [x1, x2] : shaded) {
-    svg << "<rect x=\"" << x1 << "\" y=\"" << frame.top << "\" width=\"" << x2 - x1
+  for (const Span& span : any) AddSpan(shaded, span, false);
+  for (const Span& span : shaded) {
+    svg << "<rect x=\"" << span.x1 << "\" y=\"" << frame.top << "\" width=\"" << span.x2 - span.x1
         << "\" height=\"" << frame.chart_height << "\" fill=\"#d33\" fill-opacity=\"0.08\"/>\n";
   }
 }
@@ -237,35 +271,73 @@ void DrawVoltage(const Frame& frame, const Analysis& analysis, std::ostream& svg
   }
 }
 
-// A dot per report (green for an end, purple otherwise) and its "Play="
-// label in rows along the top of the chart, tied to the dot by a faint line;
-// a label that finds no free place on the three rows is dropped.
-void DrawReports(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
-  std::vector<const DischargeReport*> shown;
+// The discharge reports of one side and how they are drawn.
+struct ReportSide {
+  const Analysis* analysis;
+  std::string side;  // for the tooltips; empty where there is one side
+  bool candidate = false;
+};
+
+// One report's marker: a dot for the baseline (green for an end, purple
+// otherwise), a diamond for the candidate (teal for an end, orange
+// otherwise), so that the sides tell apart without colour too.
+void DrawReportMarker(const ReportSide& side, const DischargeReport& report, double x, double y,
+                      std::ostream& svg) {
+  const bool ended = report.play == aikorvane::kDischargeEnded;
+  const char* colour = side.candidate ? (ended ? "#088" : "#e67e00") : (ended ? "#2a2" : "#c0c");
+  const std::string title = SidePrefix(side.side) + When(*side.analysis, report.at) +
+                            " Play=" + report.play + " His_DCV=" + report.voltage;
+  if (side.candidate) {
+    svg << "<path class=\"report candidate\" d=\"M" << x << "," << y - 5 << " L" << x + 5 << ","
+        << y << " L" << x << "," << y + 5 << " L" << x - 5 << "," << y << " Z\" fill=\"" << colour
+        << "\">";
+  } else {
+    svg << "<circle class=\"report baseline\" cx=\"" << x << "\" cy=\"" << y << "\" r=\"4\" fill=\""
+        << colour << "\">";
+  }
+  svg << "<title>" << XmlEscaped(title) << "</title>" << (side.candidate ? "</path>" : "</circle>")
+      << "\n";
+}
+
+// Every report of every side as a marker, at the round's voltage (on the
+// chart's floor where the round has none), and their "Play=" labels in rows
+// along the top of the chart, tied to the marker by a faint line; a label
+// that finds no free place on the three rows is dropped.
+void DrawReports(const Frame& frame, const std::vector<ReportSide>& sides, std::ostream& svg) {
+  struct Shown {
+    const ReportSide* side;
+    const DischargeReport* report;
+    double x, y;
+  };
+  std::vector<Shown> shown;
+  for (const ReportSide& side : sides) {
+    for (const DischargeReport& report : side.analysis->discharge_reports) {
+      const bool known = report.round_voltage && std::isfinite(*report.round_voltage);
+      shown.push_back(
+          {&side, &report, frame.X(report.at),
+           known ? frame.Y(*report.round_voltage) : frame.top + frame.chart_height - 6});
+    }
+  }
+  std::stable_sort(shown.begin(), shown.end(),
+                   [](const Shown& a, const Shown& b) { return a.x < b.x; });
   std::vector<double> at, width;
-  for (const DischargeReport& report : analysis.discharge_reports) {
-    if (!report.round_voltage || !std::isfinite(*report.round_voltage)) continue;
-    shown.push_back(&report);
-    at.push_back(frame.X(report.at));
-    width.push_back(6.0 * static_cast<double>(report.play.size() + 5) + 6);
+  for (const Shown& one : shown) {
+    at.push_back(one.x);
+    width.push_back(6.0 * static_cast<double>(one.report->play.size() + 5) + 6);
   }
   const std::vector<int> rows = StackLabels(at, width, 3);
   for (size_t i = 0; i < shown.size(); ++i) {
-    const DischargeReport& report = *shown[i];
-    const double x = at[i], y = frame.Y(*report.round_voltage);
-    const char* colour = report.play == aikorvane::kDischargeEnded ? "#2a2" : "#c0c";
-    if (rows[i] >= 0) {
-      const double label_y = frame.top + 12 + 12.0 * rows[i];
-      svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_y + 2 << "\" y2=\"" << y
-          << "\" stroke=\"" << colour << "\" stroke-opacity=\"0.35\"/><text "
-          << "class=\"report-label\" x=\"" << x << "\" y=\"" << label_y
-          << "\" text-anchor=\"middle\" font-size=\"10\" fill=\"" << colour
-          << "\">Play=" << XmlEscaped(report.play) << "</text>\n";
-    }
-    svg << "<circle class=\"report\" cx=\"" << x << "\" cy=\"" << y << "\" r=\"4\" fill=\""
-        << colour << "\"><title>round " << report.at.round << " Play=" << XmlEscaped(report.play)
-        << " His_DCV=" << XmlEscaped(report.voltage) << "</title></circle>\n";
+    const Shown& one = shown[i];
+    if (rows[i] < 0) continue;
+    const char* colour = one.side->candidate ? "#a50" : "#909";
+    const double label_y = frame.top + 12 + 12.0 * rows[i];
+    svg << "<line x1=\"" << one.x << "\" x2=\"" << one.x << "\" y1=\"" << label_y + 2 << "\" y2=\""
+        << one.y << "\" stroke=\"" << colour << "\" stroke-opacity=\"0.35\"/><text "
+        << "class=\"report-label\" x=\"" << one.x << "\" y=\"" << label_y
+        << "\" text-anchor=\"middle\" font-size=\"10\" fill=\"" << colour
+        << "\">Play=" << XmlEscaped(one.report->play) << "</text>\n";
   }
+  for (const Shown& one : shown) DrawReportMarker(*one.side, *one.report, one.x, one.y, svg);
 }
 
 }  // namespace
@@ -303,48 +375,125 @@ std::vector<Threshold> CollectThresholds(const DeviceState& state, const Analysi
 
 namespace {
 
-std::string Render(const Analysis& analysis, const std::vector<Threshold>& thresholds,
-                   const std::vector<Lane>& lanes) {
-  const Frame frame = MakeFrame(analysis, thresholds, lanes.size());
+// What the plot draws: the voltage and the rounds of `drawn`, a lane per
+// entry and the reports of each side; `apart`: each raise a shape of its own.
+struct Drawing {
+  const Analysis* drawn;
+  std::vector<Lane> lanes;
+  std::vector<ReportSide> reports;
+  std::string title;
+  bool apart = false;
+};
+
+std::string Render(const Drawing& drawing, const std::vector<Threshold>& thresholds) {
+  const Analysis& analysis = *drawing.drawn;
+  const Frame frame = MakeFrame(analysis, thresholds, drawing.lanes.size());
   std::ostringstream svg;
   svg << std::fixed << std::setprecision(1);
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << frame.width << "\" height=\""
       << frame.height << "\" viewBox=\"0 0 " << frame.width << " " << frame.height
       << "\" font-family=\"" << kFonts << "\" font-size=\"12\">\n";
   svg << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  svg << "<text x=\"" << frame.left << "\" y=\"24\" font-size=\"15\">aikorvane-sim: voltage of "
-      << analysis.rounds << (analysis.rounds == 1 ? " round" : " rounds") << "</text>\n";
+  svg << "<text x=\"" << frame.left << "\" y=\"24\" font-size=\"15\">" << XmlEscaped(drawing.title)
+      << "</text>\n";
   DrawAxes(frame, analysis, svg);
-  DrawAlarmLanes(frame, lanes, svg);
+  DrawAlarmLanes(frame, drawing.lanes, drawing.apart, svg);
   DrawThresholds(frame, thresholds, svg);
   DrawVoltage(frame, analysis, svg);
-  DrawReports(frame, analysis, svg);
+  DrawReports(frame, drawing.reports, svg);
   svg << "</svg>\n";
   return svg.str();
 }
 
-}  // namespace
-
-std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds) {
-  std::vector<Lane> lanes;
-  for (const std::string& id : ChangedAlarms(analysis))
-    lanes.push_back({id, &analysis, "", "#d33"});
-  return Render(analysis, thresholds, lanes);
+std::string RoundsTitle(const Analysis& analysis) {
+  return "aikorvane-sim: voltage of " + std::to_string(analysis.rounds) +
+         (analysis.rounds == 1 ? " round" : " rounds");
 }
 
-std::string RenderComparisonSvg(const Analysis& baseline, const Analysis& candidate,
-                                const std::vector<Threshold>& thresholds) {
+// The lanes of every alarm either side changed: the candidate's under the
+// baseline's, named once.
+std::vector<Lane> ComparisonLanes(const Analysis& baseline, const Analysis& candidate) {
   std::vector<std::string> ids = ChangedAlarms(baseline);
   for (const std::string& id : ChangedAlarms(candidate)) {
     if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
   }
   std::vector<Lane> lanes;
   for (const std::string& id : ids) {
-    // The candidate's lane under the baseline's, named once.
-    lanes.push_back({id, &baseline, "", "#d33"});
-    lanes.push_back({id, &candidate, "  \u2514 candidate", "#36c"});
+    lanes.push_back({id, &baseline, "", "#d33", "baseline"});
+    lanes.push_back({id, &candidate, "  \u2514 candidate", "#36c", "candidate"});
   }
-  return Render(baseline, thresholds, lanes);
+  return lanes;
+}
+
+}  // namespace
+
+Analysis ZoomedAnalysis(const Analysis& whole, const ZoomWindow& zoom) {
+  Analysis part;
+  part.on_clock = whole.on_clock;
+  part.alarms = whole.alarms;
+  if (zoom.Points().empty()) return part;
+  const RoundAt from = zoom.Points().front().at, to = zoom.Points().back().at;
+  part.first_round = from;
+  part.last_round = to;
+  part.rounds = to.round - from.round + 1;
+  for (const ZoomWindow::Point& point : zoom.Points()) part.voltage.Add(point.at, point.voltage);
+  // An alarm raised before the window opens is raised at its first round.
+  std::map<std::string, const AlarmChange*> before;
+  for (const AlarmChange& change : whole.alarm_changes) {
+    if (change.at.round < from.round) before[change.id] = &change;
+  }
+  for (const auto& [id, change] : before) {
+    if (change->raised) part.alarm_changes.push_back({from, id, change->name, true});
+  }
+  for (const AlarmChange& change : whole.alarm_changes) {
+    if (change.at.round >= from.round && change.at.round <= to.round) {
+      part.alarm_changes.push_back(change);
+    }
+  }
+  for (const DischargeReport& report : whole.discharge_reports) {
+    if (report.at.round >= from.round && report.at.round <= to.round) {
+      part.discharge_reports.push_back(report);
+    }
+  }
+  return part;
+}
+
+std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds) {
+  Drawing drawing{&analysis, {}, {{&analysis, "", false}}, RoundsTitle(analysis)};
+  for (const std::string& id : ChangedAlarms(analysis))
+    drawing.lanes.push_back({id, &analysis, "", "#d33", ""});
+  return Render(drawing, thresholds);
+}
+
+std::string RenderComparisonSvg(const Analysis& baseline, const Analysis& candidate,
+                                const std::vector<Threshold>& thresholds) {
+  const Drawing drawing{&baseline,
+                        ComparisonLanes(baseline, candidate),
+                        {{&baseline, "baseline", false}, {&candidate, "candidate", true}},
+                        RoundsTitle(baseline)};
+  return Render(drawing, thresholds);
+}
+
+std::string RenderZoomSvg(const Analysis& baseline, const Analysis& candidate,
+                          const std::vector<Threshold>& thresholds) {
+  const ZoomWindow& zoom = baseline.zoom;
+  if (!zoom.CentreTime() || zoom.Points().empty()) return "";
+  const Analysis base = ZoomedAnalysis(baseline, zoom), cand = ZoomedAnalysis(candidate, zoom);
+  std::string title = "first difference " + LocalTimeText(*zoom.CentreTime()) + ", " +
+                      std::to_string(zoom.Points().size()) + " rounds around it";
+  // Past the changes kept, the window's lanes would be missing raises.
+  const auto beyond = [&](const Analysis& side) {
+    return side.changes_not_kept > 0 &&
+           (side.alarm_changes.empty() ||
+            side.alarm_changes.back().at.round < base.last_round->round);
+  };
+  if (beyond(baseline) || beyond(candidate)) title += " (alarm changes past those kept not drawn)";
+  Drawing drawing{&base,
+                  ComparisonLanes(base, cand),
+                  {{&base, "baseline", false}, {&cand, "candidate", true}},
+                  title,
+                  true};
+  return Render(drawing, thresholds);
 }
 
 }  // namespace sim::cli
