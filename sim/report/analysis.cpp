@@ -44,12 +44,14 @@ void ZoomWindow::Add(const RoundAt& at, double voltage) {
     closed_ = true;
     return;
   }
+  // The hour before: later than an hour back, so that 1-second rows make
+  // kSpan rounds either side and no more.
   const std::time_t from = (centre_ ? *centre_ : at.time) - kSpan;
-  while (!points_.empty() && points_.front().at.time < from) points_.pop_front();
+  while (!points_.empty() && points_.front().at.time <= from) points_.pop_front();
   if (points_.size() == kMaxRounds) {
-    // Full: before the centre the oldest round gives way, after it the
-    // window ends here.
-    if (centre_ && points_.front().at.time >= *centre_) {
+    // Full: before the centre the oldest round gives way; after it, the
+    // window ends here (the centre left it half for the rounds after).
+    if (centre_) {
       closed_ = true;
       return;
     }
@@ -61,7 +63,9 @@ void ZoomWindow::Add(const RoundAt& at, double voltage) {
 void ZoomWindow::Centre(std::time_t time) {
   if (centre_) return;
   centre_ = time;
-  while (!points_.empty() && points_.front().at.time < time - kSpan) points_.pop_front();
+  while (!points_.empty() && points_.front().at.time <= time - kSpan) points_.pop_front();
+  // Rows closer than a second apart: the difference stays in the middle.
+  while (points_.size() > kMaxRounds / 2) points_.pop_front();
 }
 
 void Analyser::BeginRound(int round, std::time_t time, bool on_clock) {

@@ -278,9 +278,10 @@ struct ReportSide {
   bool candidate = false;
 };
 
-// One report's marker: a dot for the baseline (green for an end, purple
-// otherwise), a diamond for the candidate (teal for an end, orange
-// otherwise), so that the sides tell apart without colour too.
+// One report's marker: a ring for the baseline (green for an end, purple
+// otherwise), a smaller diamond for the candidate (teal for an end, orange
+// otherwise): the sides tell apart without colour too, and a report both
+// sides sent in one round shows both.
 void DrawReportMarker(const ReportSide& side, const DischargeReport& report, double x, double y,
                       std::ostream& svg) {
   const bool ended = report.play == aikorvane::kDischargeEnded;
@@ -288,12 +289,12 @@ void DrawReportMarker(const ReportSide& side, const DischargeReport& report, dou
   const std::string title = SidePrefix(side.side) + When(*side.analysis, report.at) +
                             " Play=" + report.play + " His_DCV=" + report.voltage;
   if (side.candidate) {
-    svg << "<path class=\"report candidate\" d=\"M" << x << "," << y - 5 << " L" << x + 5 << ","
-        << y << " L" << x << "," << y + 5 << " L" << x - 5 << "," << y << " Z\" fill=\"" << colour
+    svg << "<path class=\"report candidate\" d=\"M" << x << "," << y - 4 << " L" << x + 4 << ","
+        << y << " L" << x << "," << y + 4 << " L" << x - 4 << "," << y << " Z\" fill=\"" << colour
         << "\">";
   } else {
-    svg << "<circle class=\"report baseline\" cx=\"" << x << "\" cy=\"" << y << "\" r=\"4\" fill=\""
-        << colour << "\">";
+    svg << "<circle class=\"report baseline\" cx=\"" << x << "\" cy=\"" << y
+        << "\" r=\"6\" fill=\"none\" stroke-width=\"2\" stroke=\"" << colour << "\">";
   }
   svg << "<title>" << XmlEscaped(title) << "</title>" << (side.candidate ? "</path>" : "</circle>")
       << "\n";
