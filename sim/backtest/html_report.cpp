@@ -221,7 +221,7 @@ std::string HtmlReport(const Json::Value& document,
   SiteTable(sites, out);
   out << "<h2>Plots</h2>\n<p>Voltage of the baseline (lowest and highest per column), "
          "thresholds dashed, and a lane per side for each alarm: red baseline, blue candidate. "
-         "Discharge reports: dots for the baseline, diamonds for the candidate; each marker and "
+         "Discharge reports: rings for the baseline, diamonds for the candidate; each marker and "
          "lane names its side and time when pointed at. Beside each whole history, the hour "
          "either side of the first difference, each raise drawn on its own. The "
       << kPlottedSites << " sites that change most are drawn.</p>\n";

@@ -279,7 +279,7 @@ struct ReportSide {
 };
 
 // One report's marker: a ring for the baseline (green for an end, purple
-// otherwise), a smaller diamond for the candidate (teal for an end, orange
+// otherwise), a diamond for the candidate (teal for an end, orange
 // otherwise): the sides tell apart without colour too, and a report both
 // sides sent in one round shows both.
 void DrawReportMarker(const ReportSide& side, const DischargeReport& report, double x, double y,
@@ -289,9 +289,9 @@ void DrawReportMarker(const ReportSide& side, const DischargeReport& report, dou
   const std::string title = SidePrefix(side.side) + When(*side.analysis, report.at) +
                             " Play=" + report.play + " His_DCV=" + report.voltage;
   if (side.candidate) {
-    svg << "<path class=\"report candidate\" d=\"M" << x << "," << y - 4 << " L" << x + 4 << ","
-        << y << " L" << x << "," << y + 4 << " L" << x - 4 << "," << y << " Z\" fill=\"" << colour
-        << "\">";
+    svg << "<path class=\"report candidate\" d=\"M" << x << "," << y - 6 << " L" << x + 6 << ","
+        << y << " L" << x << "," << y + 6 << " L" << x - 6 << "," << y
+        << " Z\" stroke=\"white\" fill=\"" << colour << "\">";
   } else {
     svg << "<circle class=\"report baseline\" cx=\"" << x << "\" cy=\"" << y
         << "\" r=\"6\" fill=\"none\" stroke-width=\"2\" stroke=\"" << colour << "\">";
