@@ -43,6 +43,18 @@ std::string Delay(const Json::Value& seconds) {
   return (value > 0 ? "+" : "") + DurationText(value);
 }
 
+// "2026-03-27T16:01:43+00:00 → 16:35:57+00:00": the candidate's date only
+// where it is another day.
+std::string FirstRaised(const Json::Value& first) {
+  const std::string baseline = first["baseline"].asString();
+  std::string candidate = first["candidate"].asString();
+  if (baseline.size() > 11 && candidate.size() > 11 &&
+      baseline.compare(0, 11, candidate, 0, 11) == 0) {
+    candidate.erase(0, 11);
+  }
+  return baseline + " \u2192 " + candidate;
+}
+
 void FleetTable(const Json::Value& summary, std::ostream& out) {
   out << "<h2>Fleet</h2>\n<p>" << Number(summary["sites"]) << " sites, "
       << Number(summary["sites_changed"]) << " changed, " << Number(summary["sites_failed"])
@@ -165,10 +177,7 @@ void SiteSection(const Json::Value& site, const std::string* svg, std::ostream& 
       out << "<tr><td>" << Html(change["kind"].asString()) << "</td><td>"
           << Html(change["alarm"].asString() + " " + change["name"].asString()) << "</td>"
           << Pair(change) << "<td>";
-      if (first.isObject()) {
-        out << Html(first["baseline"].asString()) << " \u2192 "
-            << Html(first["candidate"].asString());
-      }
+      if (first.isObject()) out << Html(FirstRaised(first));
       out << "</td><td class=\"n\">" << Delay(change["delay_seconds"]) << "</td><td>";
       for (const Json::Value& time : change["first_differences"]) {
         out << Html(time.asString()) << "<br>";

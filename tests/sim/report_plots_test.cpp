@@ -218,6 +218,12 @@ Json::Value Document() {
   delay["delay_seconds"] = 2054;
   delay["first_differences"].append("2026-03-27T16:01:43+00:00");
   site["changes"].append(delay);
+  Json::Value midnight = delay;  // first raised on either side of midnight
+  midnight["alarm"] = "110410050010";
+  midnight["first_raised"]["baseline"] = "2026-03-27T23:59:00+00:00";
+  midnight["first_raised"]["candidate"] = "2026-03-28T00:04:00+00:00";
+  midnight["delay_seconds"] = 300;
+  site["changes"].append(midnight);
   Json::Value reports;
   reports["kind"] = "discharge_reports";
   reports["baseline"] = 6;
@@ -258,8 +264,10 @@ TEST(SimHtmlReport, ShowsDelaysTimeRaisedFlappingFindingsAndBothPlots) {
       "<td class=\"n\">1</td><td class=\"n\">+34m14s</td><td class=\"n\">-1m15s</td>",
       "<td class=\"n more\">1</td><td></td><td></td><td></td></tr>",
       // The change: first raised per side and the delay; none for the reports.
-      "<td>2026-03-27T16:01:43+00:00 \u2192 2026-03-27T16:35:57+00:00</td><td "
+      "<td>2026-03-27T16:01:43+00:00 \u2192 16:35:57+00:00</td><td "
       "class=\"n\">+34m14s</td>",
+      "<td>2026-03-27T23:59:00+00:00 \u2192 2026-03-28T00:04:00+00:00</td><td "
+      "class=\"n\">+5m00s</td>",
       "<td class=\"n less\">5</td><td></td><td class=\"n\"></td>",
       // Raises, time raised and flapping of each side; nothing of a side that
       // never raised it.
