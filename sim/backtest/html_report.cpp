@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "sim/backtest/document.h"
+#include "sim/report/summary.h"
 #include "sim/report/text.h"
 
 namespace sim::cli {
@@ -19,6 +20,7 @@ tr.changed td:first-child { font-weight: bold; }
 tr.failed td { background: #fee; }
 section { margin-top: 2.5em; }
 svg { max-width: 100%; height: auto; border: 1px solid #eee; }
+div.plots { display: flex; gap: 0.5em; } div.plots svg { width: 50%; }
 .less { color: #070; } .more { color: #a00; }
 )";
 
@@ -34,20 +36,49 @@ std::string Pair(const Json::Value& pair) {
          std::to_string(candidate) + "</td>";
 }
 
+// "+34m14s": how much later the candidate first raises; empty for no number.
+std::string Delay(const Json::Value& seconds) {
+  if (!seconds.isNumeric()) return "";
+  const long long value = seconds.asInt64();
+  return (value > 0 ? "+" : "") + DurationText(value);
+}
+
+// "2026-03-27T16:01:43+00:00 → 16:35:57+00:00": the candidate's date only
+// where it is another day.
+std::string FirstRaised(const Json::Value& first) {
+  const std::string baseline = first["baseline"].asString();
+  std::string candidate = first["candidate"].asString();
+  if (baseline.size() > 11 && candidate.size() > 11 &&
+      baseline.compare(0, 11, candidate, 0, 11) == 0) {
+    candidate.erase(0, 11);
+  }
+  return baseline + " \u2192 " + candidate;
+}
+
 void FleetTable(const Json::Value& summary, std::ostream& out) {
   out << "<h2>Fleet</h2>\n<p>" << Number(summary["sites"]) << " sites, "
       << Number(summary["sites_changed"]) << " changed, " << Number(summary["sites_failed"])
       << " failed, " << Number(summary["rounds"]) << " rounds.</p>\n";
   out << "<table><tr><th>alarm id</th><th>name</th><th>raised, baseline</th>"
-         "<th>raised, candidate</th></tr>\n";
+         "<th>raised, candidate</th><th>sites delayed</th><th>largest delay</th>"
+         "<th>median delay</th></tr>\n";
   for (const std::string& id : summary["alarms_raised"].getMemberNames()) {
     const Json::Value& pair = summary["alarms_raised"][id];
     out << "<tr><td>" << Html(id) << "</td><td>" << Html(pair["name"].asString()) << "</td>"
-        << Pair(pair) << "</tr>\n";
+        << Pair(pair);
+    const Json::Value& delayed = summary["alarms_delayed"][id];
+    if (delayed.isObject()) {
+      out << "<td class=\"n\">" << Number(delayed["sites"]) << "</td><td class=\"n\">"
+          << Delay(delayed["largest_seconds"]) << "</td><td class=\"n\">"
+          << Delay(delayed["median_seconds"]) << "</td>";
+    } else {
+      out << "<td></td><td></td><td></td>";
+    }
+    out << "</tr>\n";
   }
   out << "<tr><td colspan=\"2\">discharge reports</td>" << Pair(summary["discharge_reports"])
-      << "</tr>\n<tr><td colspan=\"2\">change-based reports</td>" << Pair(summary["ao_reports"])
-      << "</tr>\n</table>\n";
+      << "<td colspan=\"3\"></td></tr>\n<tr><td colspan=\"2\">change-based reports</td>"
+      << Pair(summary["ao_reports"]) << "<td colspan=\"3\"></td></tr>\n</table>\n";
 }
 
 std::vector<const Json::Value*> ByChange(const Json::Value& sites) {
@@ -85,6 +116,46 @@ void List(const char* title, const Json::Value& items, std::ostream& out) {
   out << "</ul>\n";
 }
 
+// Per alarm either side raised: raises, time raised and flapping of each side.
+void AlarmTable(const Json::Value& site, std::ostream& out) {
+  const Json::Value& baseline = site["baseline"]["alarms"];
+  const Json::Value& candidate = site["candidate"]["alarms"];
+  std::vector<std::string> ids;
+  if (baseline.isObject()) ids = baseline.getMemberNames();
+  if (candidate.isObject()) {
+    for (const std::string& id : candidate.getMemberNames()) {
+      if (!baseline.isMember(id)) ids.push_back(id);
+    }
+  }
+  if (ids.empty()) return;
+  std::sort(ids.begin(), ids.end());
+  out << "<table class=\"alarms\"><tr><th>alarm</th><th colspan=\"2\">raised</th>"
+         "<th colspan=\"2\">time raised</th><th colspan=\"2\">flapping</th></tr>\n"
+         "<tr><th></th><th>baseline</th><th>candidate</th><th>baseline</th><th>candidate</th>"
+         "<th>baseline</th><th>candidate</th></tr>\n";
+  for (const std::string& id : ids) {
+    const Json::Value& one = baseline[id];
+    const Json::Value& other = candidate[id];
+    const std::string name =
+        one.isMember("name") ? one["name"].asString() : other["name"].asString();
+    const auto pair = [&](const char* key) {
+      Json::Value both;
+      both["baseline"] = one[key].isNumeric() ? one[key] : Json::Value(0);
+      both["candidate"] = other[key].isNumeric() ? other[key] : Json::Value(0);
+      return both;
+    };
+    const auto duration = [](const Json::Value& side) {
+      return "<td class=\"n\">" +
+             (side["seconds_raised"].isNumeric() ? DurationText(side["seconds_raised"].asInt64())
+                                                 : std::string("0s")) +
+             "</td>";
+    };
+    out << "<tr><td>" << Html(id + " " + name) << "</td>" << Pair(pair("raised")) << duration(one)
+        << duration(other) << Pair(pair("flapping")) << "</tr>\n";
+  }
+  out << "</table>\n";
+}
+
 void SiteSection(const Json::Value& site, const std::string* svg, std::ostream& out) {
   out << "<section><h3>" << Html(site["site"].asString()) << "</h3>\n";
   if (site.isMember("error")) out << "<p>" << Html(site["error"].asString()) << "</p>\n";
@@ -100,11 +171,14 @@ void SiteSection(const Json::Value& site, const std::string* svg, std::ostream& 
   List("The check of the candidate settings", findings, out);
   if (!site["changes"].empty()) {
     out << "<table><tr><th>change</th><th>alarm</th><th>baseline</th><th>candidate</th>"
-           "<th>first differences</th></tr>\n";
+           "<th>first raised</th><th>delay</th><th>first differences</th></tr>\n";
     for (const Json::Value& change : site["changes"]) {
+      const Json::Value& first = change["first_raised"];
       out << "<tr><td>" << Html(change["kind"].asString()) << "</td><td>"
           << Html(change["alarm"].asString() + " " + change["name"].asString()) << "</td>"
           << Pair(change) << "<td>";
+      if (first.isObject()) out << Html(FirstRaised(first));
+      out << "</td><td class=\"n\">" << Delay(change["delay_seconds"]) << "</td><td>";
       for (const Json::Value& time : change["first_differences"]) {
         out << Html(time.asString()) << "<br>";
       }
@@ -112,7 +186,8 @@ void SiteSection(const Json::Value& site, const std::string* svg, std::ostream& 
     }
     out << "</table>\n";
   }
-  if (svg != nullptr) out << *svg;
+  AlarmTable(site, out);
+  if (svg != nullptr) out << "<div class=\"plots\">" << *svg << "</div>\n";
   out << "</section>\n";
 }
 
@@ -155,7 +230,9 @@ std::string HtmlReport(const Json::Value& document,
   SiteTable(sites, out);
   out << "<h2>Plots</h2>\n<p>Voltage of the baseline (lowest and highest per column), "
          "thresholds dashed, and a lane per side for each alarm: red baseline, blue candidate. "
-         "The "
+         "Discharge reports: rings for the baseline, diamonds for the candidate; each marker and "
+         "lane names its side and time when pointed at. Beside each whole history, the hour "
+         "either side of the first difference, each raise drawn on its own. The "
       << kPlottedSites << " sites that change most are drawn.</p>\n";
   for (const Json::Value* site : sites) {
     const auto plot = by_site.find((*site)["site"].asString());

@@ -74,8 +74,9 @@ bool RunRound(const CsvRow& row, Side& side, std::string& error) {
   return false;
 }
 
-// The site's plot: the thresholds of both sides, the candidate's marked
-// where they differ.
+// The site's plots, the whole history and the hour either side of the first
+// difference: the thresholds of both sides, the candidate's marked where
+// they differ.
 void Draw(const SiteOutcome& outcome, const Side& baseline, const Side& candidate,
           PlotKeeper& plots) {
   std::vector<Threshold> thresholds = CollectThresholds(baseline.state, outcome.baseline.analysis);
@@ -89,8 +90,10 @@ void Draw(const SiteOutcome& outcome, const Side& baseline, const Side& candidat
       thresholds.push_back(threshold);
     }
   }
+  const Analysis& base = outcome.baseline.analysis;
+  const Analysis& cand = outcome.candidate.analysis;
   plots.Add(ChangeSize(SiteJson(outcome)), outcome.site,
-            RenderComparisonSvg(outcome.baseline.analysis, outcome.candidate.analysis, thresholds));
+            RenderComparisonSvg(base, cand, thresholds) + RenderZoomSvg(base, cand, thresholds));
 }
 
 bool OpenHistory(const fs::path& site, History& history, SiteOutcome& outcome) {
@@ -162,6 +165,9 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
       break;
     }
     comparer.Compare(row.time, baseline.marker.Marks(), candidate.marker.Marks());
+    if (!comparer.AlarmDifferences().empty() || !comparer.DischargeDifferences().empty()) {
+      baseline.analyser.CentreZoom(row.time);
+    }
     if (!outcome.from) outcome.from = row.time;
     outcome.to = row.time;
     ++outcome.rounds;

@@ -38,6 +38,36 @@ void Envelope::Add(const RoundAt& at, double voltage) {
   column.any = true;
 }
 
+void ZoomWindow::Add(const RoundAt& at, double voltage) {
+  if (closed_) return;
+  if (centre_ && at.time > *centre_ + kSpan) {
+    closed_ = true;
+    return;
+  }
+  // The hour before: later than an hour back, so that 1-second rows make
+  // kSpan rounds either side and no more.
+  const std::time_t from = (centre_ ? *centre_ : at.time) - kSpan;
+  while (!points_.empty() && points_.front().at.time <= from) points_.pop_front();
+  if (points_.size() == kMaxRounds) {
+    // Full: before the centre the oldest round gives way; after it, the
+    // window ends here (the centre left it half for the rounds after).
+    if (centre_) {
+      closed_ = true;
+      return;
+    }
+    points_.pop_front();
+  }
+  points_.push_back({at, voltage});
+}
+
+void ZoomWindow::Centre(std::time_t time) {
+  if (centre_) return;
+  centre_ = time;
+  while (!points_.empty() && points_.front().at.time <= time - kSpan) points_.pop_front();
+  // Rows closer than a second apart: the difference stays in the middle.
+  while (points_.size() > kMaxRounds / 2) points_.pop_front();
+}
+
 void Analyser::BeginRound(int round, std::time_t time, bool on_clock) {
   const bool in_order = !analysis_.last_round || time >= analysis_.last_round->time;
   analysis_.on_clock = (any_round_ ? analysis_.on_clock : true) && on_clock && in_order;
@@ -56,6 +86,7 @@ void Analyser::RecordSent(const AIKorvane_Data_t& record) {
   analysis_.last_voltage = voltage;
   round_voltage_ = voltage;
   analysis_.voltage.Add(round_, voltage);
+  analysis_.zoom.Add(round_, voltage);
 }
 
 void Analyser::AlarmChecked(const AlarmCall& call) {

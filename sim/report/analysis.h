@@ -5,6 +5,7 @@
 // voltage is kept as an envelope of at most Envelope::kMaxColumns columns.
 
 #include <ctime>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -72,6 +73,30 @@ class Envelope {
   long long points_ = 0;
 };
 
+// The voltage of each round of an hour either side of a moment that is only
+// known as the run reaches it (where two sides first differ): the hour before
+// is kept rolling until then. Bounded by rounds as well as by time, so that
+// rows closer than a second apart cannot grow it past kMaxRounds.
+class ZoomWindow {
+ public:
+  static constexpr std::time_t kSpan = 3600;
+  static constexpr size_t kMaxRounds = 7200;
+  struct Point {
+    RoundAt at;
+    double voltage = 0;
+  };
+  void Add(const RoundAt& at, double voltage);
+  // The moment to zoom on; only the first call counts.
+  void Centre(std::time_t time);
+  const std::optional<std::time_t>& CentreTime() const { return centre_; }
+  const std::deque<Point>& Points() const { return points_; }
+
+ private:
+  std::optional<std::time_t> centre_;
+  std::deque<Point> points_;
+  bool closed_ = false;  // the hour after the centre has been kept
+};
+
 struct Analysis {
   int rounds = 0;
   int refused_caches = 0;
@@ -80,6 +105,7 @@ struct Analysis {
   std::optional<RoundAt> first_round, last_round;
   std::optional<double> first_voltage, last_voltage;  // of the records sent
   Envelope voltage;
+  ZoomWindow zoom;
   std::vector<AlarmChange> alarm_changes;  // the first kMaxKeptChanges
   long long changes_not_kept = 0;
   std::map<std::string, AlarmStats> alarms;   // by id, every alarm checked
@@ -107,6 +133,7 @@ class Analyser : public RunListener {
   void Configured(const SettingsOutcome& outcome, const Json::Value& extra) override;
   void Failed(const RunError& error) override;
   Analysis Result() const;
+  void CentreZoom(std::time_t time) { analysis_.zoom.Centre(time); }
 
  private:
   Analysis analysis_;

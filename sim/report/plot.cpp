@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iomanip>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <tuple>
@@ -11,30 +12,18 @@
 #include "config/device_contract.h"
 #include "config/setting_keys.h"
 #include "plugin/alarm_rows.h"
+#include "sim/report/plot_marks.h"
 #include "sim/report/text.h"
 
 namespace sim::cli {
 namespace {
 
+using drawing::Frame;
+using drawing::Lane;
+using drawing::ReportSide;
+
 // Fonts with Chinese glyphs before the generic family: alarm names are Chinese.
 constexpr const char* kFonts = "'Noto Sans CJK SC', 'WenQuanYi Micro Hei', sans-serif";
-
-// Where things go on the drawing.
-struct Frame {
-  double width = 1400, left = 70, right = 280, top = 40, chart_height = 360;
-  double lane_height = 22, lanes_top = 0, height = 0;
-  double low = 0, high = 1;
-  bool by_time = false;
-  double first = 0, last = 1;  // of the x axis: seconds or rounds
-
-  double PlotWidth() const { return width - left - right; }
-  double X(const RoundAt& at) const {
-    const double value = by_time ? static_cast<double>(at.time) : at.round;
-    return last <= first ? left + PlotWidth() / 2
-                         : left + (value - first) / (last - first) * PlotWidth();
-  }
-  double Y(double value) const { return top + (high - value) / (high - low) * chart_height; }
-};
 
 Frame MakeFrame(const Analysis& analysis, const std::vector<Threshold>& thresholds, size_t lanes) {
   Frame frame;
@@ -106,73 +95,6 @@ void DrawAxes(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
   (void)analysis;
 }
 
-// Spans [from, to] in drawing units, in order, with those less than a unit
-// apart joined: a flapping alarm draws as many shapes as there are columns
-// at most, not one per raise.
-using Spans = std::vector<std::pair<double, double>>;
-void AddSpan(Spans& spans, double from, double to) {
-  to = std::max(to, from + 2);
-  if (!spans.empty() && from <= spans.back().second + 1) {
-    spans.back().second = std::max(spans.back().second, to);
-  } else {
-    spans.emplace_back(from, to);
-  }
-}
-
-Spans AlarmSpans(const Frame& frame, const Analysis& analysis, const std::string& id) {
-  Spans spans;
-  bool raised = false;
-  RoundAt raised_at;
-  for (const AlarmChange& change : analysis.alarm_changes) {
-    if (change.id != id) continue;
-    if (change.raised) {
-      raised = true;
-      raised_at = change.at;
-    } else if (raised) {
-      AddSpan(spans, frame.X(raised_at) - 1, frame.X(change.at));
-      raised = false;
-    }
-  }
-  if (raised && analysis.last_round) {
-    AddSpan(spans, frame.X(raised_at) - 1, frame.X(*analysis.last_round) + 1);
-  }
-  return spans;
-}
-
-// A lane below the chart: one alarm of one analysis.
-struct Lane {
-  std::string id;
-  const Analysis* analysis;
-  std::string label;  // empty: the alarm's id and name
-  const char* colour;
-};
-
-// Lanes below the chart and the time any alarm was raised shaded over it.
-void DrawAlarmLanes(const Frame& frame, const std::vector<Lane>& lanes, std::ostream& svg) {
-  Spans any;
-  for (size_t index = 0; index < lanes.size(); ++index) {
-    const Lane& lane = lanes[index];
-    const double lane_y = frame.lanes_top + frame.lane_height * static_cast<double>(index);
-    const auto stats = lane.analysis->alarms.find(lane.id);
-    const std::string name = stats != lane.analysis->alarms.end() ? stats->second.name : "";
-    svg << "<text x=\"" << frame.left + frame.PlotWidth() + 8 << "\" y=\"" << lane_y + 14 << "\">"
-        << XmlEscaped(lane.label.empty() ? lane.id + " " + name : lane.label) << "</text>\n";
-    for (const auto& [x1, x2] : AlarmSpans(frame, *lane.analysis, lane.id)) {
-      svg << "<rect class=\"alarm\" x=\"" << x1 << "\" y=\"" << lane_y + 3 << "\" width=\""
-          << x2 - x1 << "\" height=\"" << frame.lane_height - 6 << "\" fill=\"" << lane.colour
-          << "\"/>\n";
-      any.emplace_back(x1, x2);
-    }
-  }
-  std::sort(any.begin(), any.end());
-  Spans shaded;
-  for (const auto& [x1, x2] : any) AddSpan(shaded, x1, x2);
-  for (const auto& [x1, x2] : shaded) {
-    svg << "<rect x=\"" << x1 << "\" y=\"" << frame.top << "\" width=\"" << x2 - x1
-        << "\" height=\"" << frame.chart_height << "\" fill=\"#d33\" fill-opacity=\"0.08\"/>\n";
-  }
-}
-
 // The ids of every alarm that changed state, in the order they first did.
 std::vector<std::string> ChangedAlarms(const Analysis& analysis) {
   std::vector<std::string> ids;
@@ -237,37 +159,6 @@ void DrawVoltage(const Frame& frame, const Analysis& analysis, std::ostream& svg
   }
 }
 
-// A dot per report (green for an end, purple otherwise) and its "Play="
-// label in rows along the top of the chart, tied to the dot by a faint line;
-// a label that finds no free place on the three rows is dropped.
-void DrawReports(const Frame& frame, const Analysis& analysis, std::ostream& svg) {
-  std::vector<const DischargeReport*> shown;
-  std::vector<double> at, width;
-  for (const DischargeReport& report : analysis.discharge_reports) {
-    if (!report.round_voltage || !std::isfinite(*report.round_voltage)) continue;
-    shown.push_back(&report);
-    at.push_back(frame.X(report.at));
-    width.push_back(6.0 * static_cast<double>(report.play.size() + 5) + 6);
-  }
-  const std::vector<int> rows = StackLabels(at, width, 3);
-  for (size_t i = 0; i < shown.size(); ++i) {
-    const DischargeReport& report = *shown[i];
-    const double x = at[i], y = frame.Y(*report.round_voltage);
-    const char* colour = report.play == aikorvane::kDischargeEnded ? "#2a2" : "#c0c";
-    if (rows[i] >= 0) {
-      const double label_y = frame.top + 12 + 12.0 * rows[i];
-      svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_y + 2 << "\" y2=\"" << y
-          << "\" stroke=\"" << colour << "\" stroke-opacity=\"0.35\"/><text "
-          << "class=\"report-label\" x=\"" << x << "\" y=\"" << label_y
-          << "\" text-anchor=\"middle\" font-size=\"10\" fill=\"" << colour
-          << "\">Play=" << XmlEscaped(report.play) << "</text>\n";
-    }
-    svg << "<circle class=\"report\" cx=\"" << x << "\" cy=\"" << y << "\" r=\"4\" fill=\""
-        << colour << "\"><title>round " << report.at.round << " Play=" << XmlEscaped(report.play)
-        << " His_DCV=" << XmlEscaped(report.voltage) << "</title></circle>\n";
-  }
-}
-
 }  // namespace
 
 std::vector<Threshold> CollectThresholds(const DeviceState& state, const Analysis& analysis) {
@@ -303,48 +194,125 @@ std::vector<Threshold> CollectThresholds(const DeviceState& state, const Analysi
 
 namespace {
 
-std::string Render(const Analysis& analysis, const std::vector<Threshold>& thresholds,
-                   const std::vector<Lane>& lanes) {
-  const Frame frame = MakeFrame(analysis, thresholds, lanes.size());
+// What the plot draws: the voltage and the rounds of `drawn`, a lane per
+// entry and the reports of each side; `apart`: each raise a shape of its own.
+struct Drawing {
+  const Analysis* drawn;
+  std::vector<Lane> lanes;
+  std::vector<ReportSide> reports;
+  std::string title;
+  bool apart = false;
+};
+
+std::string Render(const Drawing& drawing, const std::vector<Threshold>& thresholds) {
+  const Analysis& analysis = *drawing.drawn;
+  const Frame frame = MakeFrame(analysis, thresholds, drawing.lanes.size());
   std::ostringstream svg;
   svg << std::fixed << std::setprecision(1);
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << frame.width << "\" height=\""
       << frame.height << "\" viewBox=\"0 0 " << frame.width << " " << frame.height
       << "\" font-family=\"" << kFonts << "\" font-size=\"12\">\n";
   svg << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  svg << "<text x=\"" << frame.left << "\" y=\"24\" font-size=\"15\">aikorvane-sim: voltage of "
-      << analysis.rounds << (analysis.rounds == 1 ? " round" : " rounds") << "</text>\n";
+  svg << "<text x=\"" << frame.left << "\" y=\"24\" font-size=\"15\">" << XmlEscaped(drawing.title)
+      << "</text>\n";
   DrawAxes(frame, analysis, svg);
-  DrawAlarmLanes(frame, lanes, svg);
+  DrawAlarmLanes(frame, drawing.lanes, drawing.apart, svg);
   DrawThresholds(frame, thresholds, svg);
   DrawVoltage(frame, analysis, svg);
-  DrawReports(frame, analysis, svg);
+  DrawReports(frame, drawing.reports, svg);
   svg << "</svg>\n";
   return svg.str();
 }
 
-}  // namespace
-
-std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds) {
-  std::vector<Lane> lanes;
-  for (const std::string& id : ChangedAlarms(analysis))
-    lanes.push_back({id, &analysis, "", "#d33"});
-  return Render(analysis, thresholds, lanes);
+std::string RoundsTitle(const Analysis& analysis) {
+  return "aikorvane-sim: voltage of " + std::to_string(analysis.rounds) +
+         (analysis.rounds == 1 ? " round" : " rounds");
 }
 
-std::string RenderComparisonSvg(const Analysis& baseline, const Analysis& candidate,
-                                const std::vector<Threshold>& thresholds) {
+// The lanes of every alarm either side changed: the candidate's under the
+// baseline's, named once.
+std::vector<Lane> ComparisonLanes(const Analysis& baseline, const Analysis& candidate) {
   std::vector<std::string> ids = ChangedAlarms(baseline);
   for (const std::string& id : ChangedAlarms(candidate)) {
     if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
   }
   std::vector<Lane> lanes;
   for (const std::string& id : ids) {
-    // The candidate's lane under the baseline's, named once.
-    lanes.push_back({id, &baseline, "", "#d33"});
-    lanes.push_back({id, &candidate, "  \u2514 candidate", "#36c"});
+    lanes.push_back({id, &baseline, "", "#d33", "baseline"});
+    lanes.push_back({id, &candidate, "  \u2514 candidate", "#36c", "candidate"});
   }
-  return Render(baseline, thresholds, lanes);
+  return lanes;
+}
+
+}  // namespace
+
+Analysis ZoomedAnalysis(const Analysis& whole, const ZoomWindow& zoom) {
+  Analysis part;
+  part.on_clock = whole.on_clock;
+  part.alarms = whole.alarms;
+  if (zoom.Points().empty()) return part;
+  const RoundAt from = zoom.Points().front().at, to = zoom.Points().back().at;
+  part.first_round = from;
+  part.last_round = to;
+  part.rounds = to.round - from.round + 1;
+  for (const ZoomWindow::Point& point : zoom.Points()) part.voltage.Add(point.at, point.voltage);
+  // An alarm raised before the window opens is raised at its first round.
+  std::map<std::string, const AlarmChange*> before;
+  for (const AlarmChange& change : whole.alarm_changes) {
+    if (change.at.round < from.round) before[change.id] = &change;
+  }
+  for (const auto& [id, change] : before) {
+    if (change->raised) part.alarm_changes.push_back({from, id, change->name, true});
+  }
+  for (const AlarmChange& change : whole.alarm_changes) {
+    if (change.at.round >= from.round && change.at.round <= to.round) {
+      part.alarm_changes.push_back(change);
+    }
+  }
+  for (const DischargeReport& report : whole.discharge_reports) {
+    if (report.at.round >= from.round && report.at.round <= to.round) {
+      part.discharge_reports.push_back(report);
+    }
+  }
+  return part;
+}
+
+std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds) {
+  Drawing drawing{&analysis, {}, {{&analysis, "", false}}, RoundsTitle(analysis)};
+  for (const std::string& id : ChangedAlarms(analysis))
+    drawing.lanes.push_back({id, &analysis, "", "#d33", ""});
+  return Render(drawing, thresholds);
+}
+
+std::string RenderComparisonSvg(const Analysis& baseline, const Analysis& candidate,
+                                const std::vector<Threshold>& thresholds) {
+  const Drawing drawing{&baseline,
+                        ComparisonLanes(baseline, candidate),
+                        {{&baseline, "baseline", false}, {&candidate, "candidate", true}},
+                        RoundsTitle(baseline)};
+  return Render(drawing, thresholds);
+}
+
+std::string RenderZoomSvg(const Analysis& baseline, const Analysis& candidate,
+                          const std::vector<Threshold>& thresholds) {
+  const ZoomWindow& zoom = baseline.zoom;
+  if (!zoom.CentreTime() || zoom.Points().empty()) return "";
+  const Analysis base = ZoomedAnalysis(baseline, zoom), cand = ZoomedAnalysis(candidate, zoom);
+  std::string title = "first difference " + LocalTimeText(*zoom.CentreTime()) + ", " +
+                      std::to_string(zoom.Points().size()) + " rounds around it";
+  // Past the changes kept, the window's lanes would be missing raises.
+  const auto beyond = [&](const Analysis& side) {
+    return side.changes_not_kept > 0 &&
+           (side.alarm_changes.empty() ||
+            side.alarm_changes.back().at.round < base.last_round->round);
+  };
+  if (beyond(baseline) || beyond(candidate)) title += " (alarm changes past those kept not drawn)";
+  Drawing drawing{&base,
+                  ComparisonLanes(base, cand),
+                  {{&base, "baseline", false}, {&cand, "candidate", true}},
+                  title,
+                  true};
+  return Render(drawing, thresholds);
 }
 
 }  // namespace sim::cli

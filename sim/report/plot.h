@@ -30,9 +30,17 @@ struct Threshold {
 std::vector<Threshold> CollectThresholds(const DeviceState& state, const Analysis& analysis);
 
 std::string RenderSvg(const Analysis& analysis, const std::vector<Threshold>& thresholds);
-// The baseline's voltage and reports, with a lane of each side under each
+// The baseline's voltage, both sides' reports, with a lane of each side under each
 // alarm that either side raised: where a settings change moves an alarm.
 std::string RenderComparisonSvg(const Analysis& baseline, const Analysis& candidate,
                                 const std::vector<Threshold>& thresholds);
+
+// The rounds of the baseline's zoom window, with what each side did in them;
+// an alarm raised when the window opens is raised at its first round.
+Analysis ZoomedAnalysis(const Analysis& whole, const ZoomWindow& zoom);
+// The hour either side of where the sides first differ, each raise a shape of
+// its own; empty when they never differ.
+std::string RenderZoomSvg(const Analysis& baseline, const Analysis& candidate,
+                          const std::vector<Threshold>& thresholds);
 
 }  // namespace sim::cli
