@@ -66,7 +66,7 @@ void FleetTable(const Json::Value& summary, std::ostream& out) {
     const Json::Value& pair = summary["alarms_raised"][id];
     out << "<tr><td>" << Html(id) << "</td><td>" << Html(pair["name"].asString()) << "</td>"
         << Pair(pair);
-    const Json::Value& delayed = summary["alarms_delayed"][id];
+    const Json::Value& delayed = summary["alarms_delayed"][id]["delayed"];
     if (delayed.isObject()) {
       out << "<td class=\"n\">" << Number(delayed["sites"]) << "</td><td class=\"n\">"
           << Delay(delayed["largest_seconds"]) << "</td><td class=\"n\">"
@@ -79,15 +79,6 @@ void FleetTable(const Json::Value& summary, std::ostream& out) {
   out << "<tr><td colspan=\"2\">discharge reports</td>" << Pair(summary["discharge_reports"])
       << "<td colspan=\"3\"></td></tr>\n<tr><td colspan=\"2\">change-based reports</td>"
       << Pair(summary["ao_reports"]) << "<td colspan=\"3\"></td></tr>\n</table>\n";
-}
-
-std::vector<const Json::Value*> ByChange(const Json::Value& sites) {
-  std::vector<const Json::Value*> ordered;
-  for (const Json::Value& site : sites) ordered.push_back(&site);
-  std::stable_sort(ordered.begin(), ordered.end(), [](const Json::Value* a, const Json::Value* b) {
-    return ChangeSize(*a) > ChangeSize(*b);
-  });
-  return ordered;
 }
 
 void SiteTable(const std::vector<const Json::Value*>& sites, std::ostream& out) {
@@ -226,7 +217,7 @@ std::string HtmlReport(const Json::Value& document,
   Json::Value checked = document;
   if (RepairUtf8(checked) > 0) out << "<p>Some names: " << kReplacedNote << ".</p>\n";
   FleetTable(document["summary"], out);
-  const auto sites = ByChange(document["sites"]);
+  const auto sites = SitesByChange(document["sites"]);
   SiteTable(sites, out);
   out << "<h2>Plots</h2>\n<p>Voltage of the baseline (lowest and highest per column), "
          "thresholds dashed, and a lane per side for each alarm: red baseline, blue candidate. "

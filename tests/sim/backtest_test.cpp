@@ -256,6 +256,13 @@ TEST_F(Backtest, DelaysOfHandWorkedFirstRaises) {
                                   "raised, time raised 24m33s -> 0s, flapping 1 -> 0 ("));
   EXPECT_THAT(text.out, HasSubstr("  110610050010 001#48V蓄电池电压过低: raised 6 -> 6, raised "
                                   "later at 2 sites, by up to +34m14s, median +18m45s\n"));
+
+  // The page's fleet row reads the same summary: two sites, the largest and the median delay.
+  const SimRun html = RunSim("backtest --html delays.html " + patch_ + sites);
+  ASSERT_EQ(html.status, 0) << html.err;
+  EXPECT_THAT(testing_support::ReadFile("delays.html"),
+              HasSubstr("<td class=\"n\">2</td><td class=\"n\">+34m14s</td><td "
+                        "class=\"n\">+18m45s</td>"));
 }
 
 // The Markdown of two delayed sites and one whose alarm is gone, against the

@@ -249,9 +249,9 @@ Json::Value Document() {
   summary["alarms_raised"]["110610060010"]["name"] = only["name"];
   summary["alarms_raised"]["110610060010"]["baseline"] = 0;
   summary["alarms_raised"]["110610060010"]["candidate"] = 1;
-  summary["alarms_delayed"][kId]["sites"] = 1;
-  summary["alarms_delayed"][kId]["largest_seconds"] = 2054;
-  summary["alarms_delayed"][kId]["median_seconds"] = -75;
+  summary["alarms_delayed"][kId]["delayed"]["sites"] = 1;
+  summary["alarms_delayed"][kId]["delayed"]["largest_seconds"] = 2054;
+  summary["alarms_delayed"][kId]["delayed"]["median_seconds"] = -75;
   return document;
 }
 
