@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "sim/backtest/document.h"
-#include "sim/report/summary.h"
 #include "sim/report/text.h"
 
 namespace sim::cli {
@@ -39,8 +38,9 @@ std::string Pair(const Json::Value& pair) {
 // "+34m14s": how much later the candidate first raises; empty for no number.
 std::string Delay(const Json::Value& seconds) {
   if (!seconds.isNumeric()) return "";
-  const long long value = seconds.asInt64();
-  return (value > 0 ? "+" : "") + DurationText(value);
+  // A median of an even count may fall on a half second: whole seconds shown, as in the text.
+  const long long value = static_cast<long long>(seconds.asDouble());
+  return value == 0 ? Duration(0) : SignedDuration(value);
 }
 
 // "2026-03-27T16:01:43+00:00 → 16:35:57+00:00": the candidate's date only
@@ -137,7 +137,7 @@ void AlarmTable(const Json::Value& site, std::ostream& out) {
     };
     const auto duration = [](const Json::Value& side) {
       return "<td class=\"n\">" +
-             (side["seconds_raised"].isNumeric() ? DurationText(side["seconds_raised"].asInt64())
+             (side["seconds_raised"].isNumeric() ? Duration(side["seconds_raised"].asInt64())
                                                  : std::string("0s")) +
              "</td>";
     };

@@ -267,12 +267,12 @@ TEST(SimHtmlReport, ShowsDelaysTimeRaisedFlappingFindingsAndBothPlots) {
       "<td>2026-03-27T16:01:43+00:00 \u2192 16:35:57+00:00</td><td "
       "class=\"n\">+34m14s</td>",
       "<td>2026-03-27T23:59:00+00:00 \u2192 2026-03-28T00:04:00+00:00</td><td "
-      "class=\"n\">+5m00s</td>",
+      "class=\"n\">+5m0s</td>",
       "<td class=\"n less\">5</td><td></td><td class=\"n\"></td>",
       // Raises, time raised and flapping of each side; nothing of a side that
       // never raised it.
       "<td>110610050010 001#48V蓄电池电压过低</td><td class=\"n\">3</td><td class=\"n "
-      "less\">1</td><td class=\"n\">1h02m05s</td><td class=\"n\">10m00s</td><td "
+      "less\">1</td><td class=\"n\">1h2m5s</td><td class=\"n\">10m0s</td><td "
       "class=\"n\">2</td><td class=\"n less\">0</td>",
       "<td>110610060010 001#48V蓄电池电压超低</td><td class=\"n\">0</td><td class=\"n "
       "more\">1</td><td class=\"n\">0s</td><td class=\"n\">59s</td>",
