@@ -98,6 +98,10 @@ bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nan
   return ParseTimeText(text, seconds, nanos, ignored, error);
 }
 
+// Rows are ordered by nanoseconds since 1970 in 64 bits: times up to
+// 2262-04-11T23:47:15Z.
+constexpr long long kLastSecond = (LLONG_MAX - 999999999LL) / 1000000000LL;
+
 bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nanos,
                    long long& repeated_nanos, std::string& error) {
   error = "unreadable time \"" + text +
@@ -105,7 +109,7 @@ bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nan
           "2026-01-05 00:00:00, Unix seconds or Unix milliseconds)";
   size_t pos = 0;
   if (text.find_first_of("-:T ") == std::string::npos) {
-    // Unix time: up to 12 digits count seconds (to the year 9999), 13 or
+    // Unix time: up to 12 digits count seconds, 13 or
     // more milliseconds, as loggers write the one or the other.
     long long whole = 0;
     while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
@@ -120,7 +124,7 @@ bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nan
       fraction = (whole % 1000) * 1000000LL + fraction / 1000;
       whole /= 1000;
     }
-    if (whole > 253402300799LL) return false;
+    if (whole > kLastSecond) return false;
     seconds = static_cast<std::time_t>(whole);
     nanos = repeated_nanos = whole * 1000000000LL + fraction;
     return true;
@@ -162,7 +166,7 @@ bool ParseTimeText(const std::string& text, std::time_t& seconds, long long& nan
     }
     return false;
   }
-  if (seconds < 0) return false;
+  if (seconds < 0 || seconds > kLastSecond) return false;
   std::time_t later = seconds;
   if (!offset) {
     const std::optional<std::time_t> other = RepeatedAt(seconds);
