@@ -125,6 +125,41 @@ TEST(Builds, SameBuildChangesNothing) {
   EXPECT_EQ(shifted["summary"]["sites_changed"].asInt(), 0);
 }
 
+// The older build as baseline: the candidate's state is read, so its
+// settings are checked; only the baseline's is said to be unread.
+TEST(Builds, UnreadBaselineLeavesTheCandidatesCheck) {
+  testing_support::ScratchDir scratch;
+  const Json::Value run = Backtest("--candidate-patch " + kFleet + "/candidate-patch.json " +
+                                   "--baseline-plugin " + kShifted + " " + kSites);
+  for (const Json::Value& site : run["sites"]) {
+    ASSERT_EQ(site["state_unread"].size(), 1u) << site["site"].asString();
+    EXPECT_THAT(site["state_unread"][0].asString(), HasSubstr("baseline: "));
+    EXPECT_TRUE(site["check"].isObject()) << site["site"].asString();
+  }
+  EXPECT_TRUE(run["run"]["plugins"]["candidate"]["state_read"].asBool());
+}
+
+// A build that cannot be used is a usage error naming it, before any site runs.
+TEST(Builds, UnusableBuildsRefused) {
+  testing_support::ScratchDir scratch;
+  scratch.Write("not-elf.so", "not a library\n");
+  const std::string patch = "--candidate-patch " + kFleet + "/candidate-patch.json ";
+  const struct {
+    std::string options, refusal;
+  } refused[] = {
+      {"--baseline-plugin missing.so", "missing.so"},
+      {"--candidate-plugin missing.so", "missing.so"},
+      {"--baseline-plugin not-elf.so", "cannot load plug-in"},
+      {"--candidate-plugin " + kFleet + "/candidate-patch.json", "cannot load plug-in"},
+  };
+  for (const auto& c : refused) {
+    const SimRun run = RunSim("backtest " + patch + c.options + " " + kSites);
+    EXPECT_EQ(run.status, 2) << c.options;
+    EXPECT_THAT(run.err, HasSubstr(c.refusal)) << c.options;
+    EXPECT_EQ(run.out, "") << c.options;
+  }
+}
+
 // A build is part of the run: shards of other builds are refused, shards of
 // one build kept at other paths merge.
 TEST(Builds, MergeTakesOnlyShardsOfTheSameBuilds) {
