@@ -23,6 +23,7 @@ report=${REPORT:-release-backtest.html}
 commit=$(git -C "$top" rev-parse --verify "$rev^{commit}")
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/release-backtest.XXXXXX")
+# shellcheck disable=SC2317  # called by the trap
 cleanup() {
   git -C "$top" worktree remove --force "$scratch/src" 2>/dev/null || true
   rm -rf "$scratch"
