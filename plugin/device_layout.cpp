@@ -9,4 +9,9 @@ namespace {
 __attribute__((used, section(AIKORVANE_LAYOUT_SECTION))) constexpr DeviceLayout kDeviceLayout =
     MakeDeviceLayout();
 
+#ifdef AIKORVANE_VERSION
+__attribute__((used, section(AIKORVANE_VERSION_SECTION))) constexpr char kVersion[] =
+    AIKORVANE_VERSION;
+#endif
+
 }  // namespace

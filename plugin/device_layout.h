@@ -15,6 +15,10 @@
 // Section of the plug-in file that holds the record. Not an exported symbol:
 // the plug-in's dynamic symbol table keeps only get_providers.
 #define AIKORVANE_LAYOUT_SECTION ".aikorvane.layout"
+// Section that holds the package version the plug-in was built as, a
+// NUL-terminated text: data only, so that a build can be told apart from its
+// file alone. Builds before it keep none.
+#define AIKORVANE_VERSION_SECTION ".aikorvane.version"
 
 struct DeviceLayout {
   char tag[8];  // "AIKLAY1": a new record format gets a new tag

@@ -43,6 +43,7 @@ struct BacktestOptions {
   std::string shard;
   std::vector<std::string> merge;
   std::string plugin;
+  std::string baseline_plugin, candidate_plugin;
   int channel = 0;
   std::string bad_rows = "fail";
 };
@@ -168,6 +169,12 @@ int MergeShards(const BacktestOptions& options, const fs::path& start) {
 // The candidate, and its hash for the run's record; false with why.
 bool ReadCandidate(const BacktestOptions& options, const fs::path& start, CandidateSource& source,
                    RunRecord& run, std::string& error) {
+  if (options.candidate_patch.empty() && options.candidate.empty()) {
+    // Only the builds differ: the candidate runs the site's own settings.
+    source.patch = Json::Value(Json::objectValue);
+    run.candidate = PatchHash(source.patch);
+    return true;
+  }
   if (!options.candidate_patch.empty()) {
     if (!ReadPatch(Absolute(options.candidate_patch, start).string(), options.candidate_patch,
                    options.allow_unknown_keys, source.patch, error)) {
@@ -182,6 +189,25 @@ bool ReadCandidate(const BacktestOptions& options, const fs::path& start, Candid
     return false;
   }
   return FolderHash(source.folder, run.candidate, error);
+}
+
+// The candidate's build is the host's own (the check runs on it); the
+// baseline's is loaded beside it, or is the same one. False with why.
+bool LoadPlugins(const BacktestOptions& options, const fs::path& start, Host& host,
+                 const LoadedPlugin*& baseline, RunRecord& run, std::string& error) {
+  const auto find = [&](const std::string& given) {
+    return FindPlugin(given.empty() ? options.plugin : given, start, error);
+  };
+  const fs::path candidate_path = find(options.candidate_plugin);
+  if (candidate_path.empty()) return false;
+  const fs::path baseline_path = find(options.baseline_plugin);
+  if (baseline_path.empty()) return false;
+  error = host.Load(candidate_path);
+  if (!error.empty()) return false;
+  baseline = host.LoadAnother(baseline_path, error);
+  if (baseline == nullptr) return false;
+  return DescribePlugin(candidate_path, host.plugin().LayoutError(), run.candidate_plugin, error) &&
+         DescribePlugin(baseline_path, baseline->LayoutError(), run.baseline_plugin, error);
 }
 
 int RunBacktest(const BacktestOptions& options) {
@@ -209,12 +235,8 @@ int RunBacktest(const BacktestOptions& options) {
   // The router outlives the host's receiver, which hands it the requests.
   ReportRouter reports;
   Host host;
-  const fs::path plugin = FindPlugin(options.plugin, start, error);
-  if (plugin.empty()) return Fail(error, 2);
-  error = host.Load(plugin);
-  if (!error.empty()) return Fail(error, 2);
-  run.plugin_build_id = BuildId(plugin, error);
-  if (run.plugin_build_id.empty()) return Fail(plugin.string() + ": no GNU build id: " + error, 2);
+  const LoadedPlugin* baseline_plugin = nullptr;
+  if (!LoadPlugins(options, start, host, baseline_plugin, run, error)) return Fail(error, 2);
   error = host.StartReceiver(reports);
   if (!error.empty()) return Fail(error);
 
@@ -224,9 +246,17 @@ int RunBacktest(const BacktestOptions& options) {
   const bool draw = html.is_open() || shard.count > 1;
   SiteRunner runner{host, reports, source, options.channel, setup, draw ? &plots : nullptr};
   runner.bad_rows = options.bad_rows == "skip" ? BadRows::kSkip : BadRows::kFail;
+  runner.baseline_plugin = baseline_plugin;
   const unsigned jobs =
       options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  std::vector<Json::Value> checks = CheckCandidates(host, source, sites, options.candidate_patch);
+  // The check reads the candidate's devices' state: a build without the
+  // layout record has none to read, which the run's record says.
+  std::vector<Json::Value> checks;
+  if (run.candidate_plugin.layout_error.empty()) {
+    checks =
+        CheckCandidates(host, source, sites,
+                        options.candidate_patch.empty() ? "no patch" : options.candidate_patch);
+  }
   Discard discard;
   std::streambuf* const console = std::cout.rdbuf(&discard);
   std::vector<Json::Value> results = RunSites(runner, sites, jobs);
@@ -299,6 +329,15 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
   backtest->add_option("--plugin", options->plugin,
                        "plug-in to load (default: beside this binary, then the installed one)");
   backtest
+      ->add_option("--baseline-plugin", options->baseline_plugin,
+                   "the build of the plug-in the baseline runs (default: --plugin's)")
+      ->type_name("A.so");
+  backtest
+      ->add_option("--candidate-plugin", options->candidate_plugin,
+                   "the build of the plug-in the candidate runs (default: --plugin's); with "
+                   "--baseline-plugin, two releases of the driver over the same history")
+      ->type_name("B.so");
+  backtest
       ->add_option("--channel", options->channel,
                    "analog input of the rows (default: each side's ai_index, else 1)")
       ->check(CLI::Range(1, kMaxChannel));
@@ -309,8 +348,10 @@ void AddBacktestCommand(CLI::App& app, Action& action) {
     if (!options->merge.empty() && !options->sites.empty()) {
       throw CLI::ValidationError("--merge", "takes shard documents, not SITE folders");
     }
-    if (options->merge.empty() && options->candidate_patch.empty() && options->candidate.empty()) {
-      throw CLI::RequiredError("--candidate-patch or --candidate");
+    const bool two_builds = !options->baseline_plugin.empty() || !options->candidate_plugin.empty();
+    if (options->merge.empty() && options->candidate_patch.empty() && options->candidate.empty() &&
+        !two_builds) {
+      throw CLI::RequiredError("--candidate-patch, --candidate or --candidate-plugin");
     }
     action = [options] { return RunBacktest(*options); };
   });

@@ -232,6 +232,28 @@ std::string IsoTime(std::time_t time) {
   return std::string(text) + zone;
 }
 
+std::string PluginText(const Json::Value& plugin) {
+  const std::string version =
+      plugin["version"].isString() ? plugin["version"].asString() : "no version reported";
+  return plugin["path"].asString() + " (" + version + ", build id " +
+         plugin["build_id"].asString() + ")";
+}
+
+std::string PluginsText(const Json::Value& run) {
+  const Json::Value& plugins = run["plugins"];
+  std::string text;
+  if (plugins["baseline"]["build_id"] != plugins["candidate"]["build_id"]) {
+    text = "plug-ins: baseline " + PluginText(plugins["baseline"]) + ", candidate " +
+           PluginText(plugins["candidate"]) + "\n";
+  }
+  for (const char* side : {"baseline", "candidate"}) {
+    if (!plugins[side].isObject() || plugins[side]["state_read"].asBool()) continue;
+    text += std::string(side) + " plug-in " + plugins[side]["path"].asString() + ": " +
+            kStateUnread + "\n";
+  }
+  return text;
+}
+
 Json::Value SiteJson(const SiteOutcome& site) {
   Json::Value json(Json::objectValue);
   json["site"] = site.site;
@@ -249,6 +271,10 @@ Json::Value SiteJson(const SiteOutcome& site) {
     json["skipped_rows"] = Count(*site.skipped_rows);
     json["skipped_first"] = Json::Value(Json::arrayValue);
     for (const std::string& where : site.skipped_first) json["skipped_first"].append(where);
+  }
+  if (!site.state_unread.empty()) {
+    Json::Value& unread = json["state_unread"] = Json::Value(Json::arrayValue);
+    for (const std::string& why : site.state_unread) unread.append(why);
   }
   json["baseline"] = SideJson(site.baseline);
   json["candidate"] = SideJson(site.candidate);
@@ -310,6 +336,7 @@ std::vector<const Json::Value*> SitesByChange(const Json::Value& sites) {
 
 std::string FormatText(const Json::Value& document) {
   std::ostringstream out;
+  out << PluginsText(document["run"]);
   for (const Json::Value& site : document["sites"]) {
     const std::string name = site["site"].asString();
     if (site.isMember("error")) out << name << ": error: " << site["error"].asString() << "\n";

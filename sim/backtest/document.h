@@ -33,6 +33,8 @@ struct SiteOutcome {
   // Under --bad-rows skip: the rows of the history that were no round.
   std::optional<long long> skipped_rows;
   std::vector<std::string> skipped_first;  // "FILE:LINE" of the first few
+  // Per side whose device's state cannot be read, why: what needs it is left out.
+  std::vector<std::string> state_unread;
 };
 
 // A span of seconds in days, hours, minutes and seconds from the largest that
@@ -45,6 +47,18 @@ std::string SignedDuration(long long seconds);
 std::string IsoTime(std::time_t time);
 
 Json::Value SiteJson(const SiteOutcome& site);
+
+// Said of a build whose devices' state cannot be read.
+inline constexpr const char* kStateUnread =
+    "built without this simulator's layout record, so its devices' state is not read: its "
+    "counts come from its framework calls; plot thresholds, the default channel and the "
+    "candidate check are left out";
+
+// A side's build as the reports name it: "PATH (VERSION, build id HEX)".
+std::string PluginText(const Json::Value& plugin);
+// The run's builds, when the sides differ, and each build whose state is not
+// read; empty when there is nothing to say.
+std::string PluginsText(const Json::Value& run);
 
 // {"sites": sites sorted by name, "summary": ...}. False with the reason when
 // two sites share a name.

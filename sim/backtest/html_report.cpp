@@ -216,6 +216,9 @@ std::string HtmlReport(const Json::Value& document,
       << "</style>\n</head>\n<body>\n<h1>Backtest: baseline and candidate settings</h1>\n";
   Json::Value checked = document;
   if (RepairUtf8(checked) > 0) out << "<p>Some names: " << kReplacedNote << ".</p>\n";
+  // Which build each side ran, when they differ, and a build whose state is not read.
+  std::istringstream builds(PluginsText(document["run"]));
+  for (std::string line; std::getline(builds, line);) out << "<p>" << Html(line) << "</p>\n";
   FleetTable(document["summary"], out);
   const auto sites = SitesByChange(document["sites"]);
   SiteTable(sites, out);

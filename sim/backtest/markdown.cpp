@@ -89,6 +89,31 @@ void Findings(const Json::Value& sites, std::ostream& out) {
   }
 }
 
+// A path in a code span: escaped, a file name's underscores would be copied with it.
+std::string Code(const std::string& text) {
+  return text.find('`') == std::string::npos ? "`" + text + "`" : MarkdownEscaped(text);
+}
+
+void Builds(const Json::Value& run, std::ostream& out) {
+  const Json::Value& plugins = run["plugins"];
+  const bool differ = plugins["baseline"]["build_id"] != plugins["candidate"]["build_id"];
+  bool any = false;
+  for (const char* side : {"baseline", "candidate"}) {
+    const Json::Value& plugin = plugins[side];
+    const bool unread = plugin.isObject() && !plugin["state_read"].asBool();
+    if (!differ && !unread) continue;
+    if (!any) out << "## Builds of the plug-in\n\n";
+    any = true;
+    const std::string version =
+        plugin["version"].isString() ? plugin["version"].asString() : "no version reported";
+    out << "- " << side << ": " << Code(plugin["path"].asString()) << " ("
+        << MarkdownEscaped(version) << ", build id `" << plugin["build_id"].asString() << "`)";
+    if (unread) out << ": " << kStateUnread;
+    out << "\n";
+  }
+  if (any) out << "\n";
+}
+
 }  // namespace
 
 std::string MarkdownEscaped(const std::string& text) {
@@ -112,6 +137,7 @@ std::string FormatMarkdown(const Json::Value& document) {
   out << "# Backtest\n\n";
   // Said where it shows: a pasted report carries no standard error with it.
   if (!HoldsValidUtf8(document)) out << "Note: " << kReplacedNote << ".\n\n";
+  Builds(document["run"], out);
   FleetTable(document["summary"], out);
   SiteTable(document["sites"], out);
   Findings(document["sites"], out);

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "plugin/device_layout.h"
 #include "sim/backtest/document.h"
 #include "sim/backtest/html_report.h"
 #include "sim/host/bounded_read.h"
@@ -84,6 +85,10 @@ bool ParseShardText(const std::string& text, int& index, int& count) {
 // The run with its shard left out: what every shard of one run shares.
 Json::Value RunOfFleet(Json::Value run) {
   run.removeMember("shard");
+  // A build is the same build wherever a shard's machine keeps it.
+  for (const char* side : {"baseline", "candidate"}) {
+    if (run["plugins"][side].isObject()) run["plugins"][side].removeMember("path");
+  }
   return run;
 }
 
@@ -223,10 +228,42 @@ std::string BuildId(const fs::path& file, std::string& error) {
   return Hex(reinterpret_cast<const unsigned char*>(note.data()) + at, id_size);
 }
 
+bool DescribePlugin(const fs::path& path, const std::string& layout_error, PluginRecord& record,
+                    std::string& error) {
+  record.path = path.string();
+  record.layout_error = layout_error;
+  record.build_id = BuildId(path, error);
+  if (record.build_id.empty()) {
+    error = path.string() + ": no GNU build id: " + error;
+    return false;
+  }
+  std::string version;
+  if (ReadElfSection(path.string(), AIKORVANE_VERSION_SECTION, version).empty()) {
+    // Kept with its terminating NUL; a section of other bytes is no version.
+    version = version.substr(0, version.find('\0'));
+    const bool printable =
+        std::all_of(version.begin(), version.end(), [](char c) { return c > ' ' && c < 0x7f; });
+    if (printable) record.version = version;
+  }
+  return true;
+}
+
+Json::Value PluginJson(const PluginRecord& plugin) {
+  Json::Value json(Json::objectValue);
+  json["path"] = plugin.path;
+  json["build_id"] = plugin.build_id;
+  json["version"] = plugin.version.empty() ? Json::Value() : Json::Value(plugin.version);
+  // Whether the device's state (thresholds, default channel, the check) is read.
+  json["state_read"] = plugin.layout_error.empty();
+  return json;
+}
+
 Json::Value RunJson(const RunRecord& run) {
   Json::Value json(Json::objectValue);
   json["candidate"] = run.candidate;
-  json["plugin_build_id"] = run.plugin_build_id;
+  Json::Value& plugins = json["plugins"] = Json::Value(Json::objectValue);
+  plugins["baseline"] = PluginJson(run.baseline_plugin);
+  plugins["candidate"] = PluginJson(run.candidate_plugin);
   json["tz"] = run.time_zone;
   json["bad_rows"] = run.bad_rows;
   json["shard"] = std::to_string(run.shard_index) + "/" + std::to_string(run.shard_count);

@@ -27,9 +27,22 @@ bool FolderHash(const std::filesystem::path& folder, std::string& hash, std::str
 // The GNU build id of an ELF file as hex; empty with why when it has none.
 std::string BuildId(const std::filesystem::path& file, std::string& error);
 
+// What a side's build of the plug-in tells of itself.
+struct PluginRecord {
+  std::string path;
+  std::string build_id;
+  std::string version;       // empty: the build reports none (null in JSON)
+  std::string layout_error;  // why its devices' state cannot be read; empty when it can
+};
+
+// The record of the plug-in at path; false with why when it has no build id.
+bool DescribePlugin(const std::filesystem::path& path, const std::string& layout_error,
+                    PluginRecord& record, std::string& error);
+Json::Value PluginJson(const PluginRecord& plugin);
+
 struct RunRecord {
   std::string candidate;  // PatchHash or FolderHash
-  std::string plugin_build_id;
+  PluginRecord baseline_plugin, candidate_plugin;
   std::string time_zone;  // TZ as the run used it
   std::string bad_rows;   // what the run did with a row it could not read
   int shard_index = 1, shard_count = 1;

@@ -35,21 +35,22 @@ struct Side {
   fs::path workdir;
   int channel = 1;
   unsigned int data_id = 0;
-  DeviceState state;  // as the settings left the device
+  DeviceState state;                     // as the settings left the device
+  const LoadedPlugin* plugin = nullptr;  // null: the host's
 
   Side(const char* name, SideOutcome& result) : role(name), outcome(result) {}
 };
 
 // A device of the side, configured in its working directory; false with why.
 bool SetUp(Host& host, ReportRouter& reports, std::mutex& setup, int channel, Side& side,
-           std::string& error) {
+           std::vector<std::string>& unread, std::string& error) {
   side.data_id = reports.NewDevice();
   std::lock_guard<std::mutex> lock(setup);
   if (chdir(side.workdir.c_str()) != 0) {
     error = "cannot work in " + side.workdir.string() + ": " + std::strerror(errno);
     return false;
   }
-  if (!side.run.Make(host, side.data_id, side.settings, error)) return false;
+  if (!side.run.Make(host, side.data_id, side.settings, error, side.plugin)) return false;
   const unsigned int data_id = side.data_id;
   side.run.SetReportSource([&reports, data_id] { return reports.Take(data_id); });
   const SettingsOutcome outcome = side.run.ApplySettings(side.settings);
@@ -61,7 +62,11 @@ bool SetUp(Host& host, ReportRouter& reports, std::mutex& setup, int channel, Si
   }
   if (side.outcome.accepted) {
     std::string why;
-    ReadDeviceState(*side.run.device(), side.state, why);
+    // A build without the layout record runs all the same; its site says so
+    // once, and what needs the state falls back to a new device's.
+    if (!ReadDeviceState(*side.run.device(), side.state, why)) {
+      unread.push_back(std::string(side.role) + ": " + why);
+    }
     side.channel = channel > 0 ? channel : DefaultChannel(side.state);
   }
   return side.outcome.accepted;
@@ -143,13 +148,15 @@ SiteOutcome SiteRunner::Run(const SiteFolder& site) {
   outcome.site = site.name;
   Side baseline("baseline", outcome.baseline), candidate("candidate", outcome.candidate);
   baseline.workdir = site.folder;
+  baseline.plugin = baseline_plugin;
+  candidate.plugin = candidate_plugin;
   History history(bad_rows);
   if (!ReadSettingsFile((site.folder / "settings.json").string(), baseline.settings,
                         outcome.error) ||
       !CandidateSettings(candidate_source, site, baseline, candidate, outcome.error) ||
       !OpenHistory(site.folder, history, outcome) ||
-      !SetUp(host, reports, setup, channel, baseline, outcome.error) ||
-      !SetUp(host, reports, setup, channel, candidate, outcome.error)) {
+      !SetUp(host, reports, setup, channel, baseline, outcome.state_unread, outcome.error) ||
+      !SetUp(host, reports, setup, channel, candidate, outcome.state_unread, outcome.error)) {
     for (const Side* side : {&baseline, &candidate}) {
       if (side->data_id != 0) reports.Forget(side->data_id);
     }

@@ -48,6 +48,9 @@ struct SiteRunner {
   // Where the sites' plots go; null: none drawn.
   PlotKeeper* plots = nullptr;
   BadRows bad_rows = BadRows::kFail;
+  // Each side's build of the plug-in (null: the host's).
+  const LoadedPlugin* baseline_plugin = nullptr;
+  const LoadedPlugin* candidate_plugin = nullptr;
 
   SiteOutcome Run(const SiteFolder& site);
 };

@@ -87,8 +87,8 @@ void DeviceRun::Dispatch(Call&& call) {
 }
 
 bool DeviceRun::Make(Host& host, unsigned int data_id, const Json::Value& settings,
-                     std::string& error) {
-  owned_ = host.NewDevice(data_id, settings, sink_, error);
+                     std::string& error, const LoadedPlugin* from) {
+  owned_ = host.NewDevice(data_id, settings, sink_, error, from);
   device_ = owned_.get();
   return device_ != nullptr;
 }

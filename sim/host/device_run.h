@@ -31,7 +31,9 @@ class DeviceRun {
   DeviceRun& operator=(const DeviceRun&) = delete;
 
   // A new device of the host's plug-in (Host::NewDevice); false with why.
-  bool Make(Host& host, unsigned int data_id, const Json::Value& settings, std::string& error);
+  // from: the host's plug-in to make it of (null: the one loaded).
+  bool Make(Host& host, unsigned int data_id, const Json::Value& settings, std::string& error,
+            const LoadedPlugin* from = nullptr);
   // Drives a device made elsewhere, which must outlive the run.
   void Attach(OSKAIDevice& device);
   OSKAIDevice* device() const { return device_; }

@@ -165,11 +165,40 @@ Host::Host() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 Host::~Host() {
   if (receiver_) receiver_->Stop();
+  others_.clear();
   plugin_.reset();
   curl_global_cleanup();
 }
 
-std::string Host::Load(const fs::path& plugin) { return plugin_->Load(plugin.string()); }
+namespace {
+
+// The file itself, whichever path names it: the dynamic loader keeps one
+// copy of a file however it is named.
+fs::path SameFile(const fs::path& path) {
+  std::error_code failure;
+  const fs::path canonical = fs::canonical(path, failure);
+  return failure ? path : canonical;
+}
+
+}  // namespace
+
+std::string Host::Load(const fs::path& plugin) {
+  plugin_path_ = SameFile(plugin);
+  return plugin_->Load(plugin.string());
+}
+
+LoadedPlugin* Host::LoadAnother(const fs::path& plugin, std::string& error) {
+  const fs::path file = SameFile(plugin);
+  if (file == plugin_path_) return plugin_.get();
+  for (auto& [path, loaded] : others_) {
+    if (path == file) return loaded.get();
+  }
+  auto loaded = std::make_unique<LoadedPlugin>();
+  error = loaded->Load(plugin.string());
+  if (!error.empty()) return nullptr;
+  others_.emplace_back(file, std::move(loaded));
+  return others_.back().second.get();
+}
 
 std::string Host::Load(const std::string& given, const fs::path& base) {
   std::string error;
@@ -179,10 +208,10 @@ std::string Host::Load(const std::string& given, const fs::path& base) {
 
 std::unique_ptr<OSKAIDevice> Host::NewDevice(unsigned int data_id, const Json::Value& settings,
                                              std::shared_ptr<sim::EventSink> sink,
-                                             std::string& error) {
+                                             std::string& error, const LoadedPlugin* from) {
   std::unique_ptr<OSKAIDevice> device;
   try {
-    device.reset(plugin_->Create());
+    device.reset((from != nullptr ? from : plugin_.get())->Create());
   } catch (const std::exception& thrown) {
     error = std::string("the plug-in's factory failed: ") + thrown.what();
     return nullptr;

@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/framework/sim_framework.h"
 #include "sim/host/device_output.h"
@@ -62,14 +64,22 @@ class Host {
   // points the device's report URL at it. Empty on success, else why not.
   std::string StartReceiver(RequestSink& sink);
   LoadedPlugin& plugin() { return *plugin_; }
-  // A new device of the plug-in, its framework calls going to sink (null:
-  // recorded nowhere), set up by the framework's Init with data_id and settings.
-  // Null, with why, when the factory throws or makes none.
+  // A further build of the plug-in beside the one loaded, in its own handle;
+  // the loaded one itself when plugin names the same file (one file cannot
+  // be loaded twice). Null with why when it cannot be used.
+  LoadedPlugin* LoadAnother(const fs::path& plugin, std::string& error);
+  // A new device of the plug-in `from` (null: the one loaded), its framework
+  // calls going to sink (null: recorded nowhere), set up by the framework's
+  // Init with data_id and settings. Null, with why, when the factory throws or
+  // makes none.
   std::unique_ptr<OSKAIDevice> NewDevice(unsigned int data_id, const Json::Value& settings,
-                                         std::shared_ptr<sim::EventSink> sink, std::string& error);
+                                         std::shared_ptr<sim::EventSink> sink, std::string& error,
+                                         const LoadedPlugin* from = nullptr);
 
  private:
   std::unique_ptr<LoadedPlugin> plugin_ = std::make_unique<LoadedPlugin>();
+  fs::path plugin_path_;
+  std::vector<std::pair<fs::path, std::unique_ptr<LoadedPlugin>>> others_;
   std::unique_ptr<ReportReceiver> receiver_;
 };
 

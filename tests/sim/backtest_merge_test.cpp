@@ -77,7 +77,8 @@ TEST(Merge, RecordsTheRun) {
   EXPECT_EQ(run["tz"], "UTC");
   EXPECT_EQ(run["bad_rows"], "fail");
   EXPECT_EQ(run["sites"], Document(R"(["east", "north", "west"])"));
-  EXPECT_EQ(run["plugin_build_id"].asString().size(), 40u);
+  EXPECT_EQ(run["plugins"]["baseline"]["build_id"].asString().size(), 40u);
+  EXPECT_EQ(run["plugins"]["candidate"], run["plugins"]["baseline"]);
   // The same patch written otherwise is the same candidate.
   ASSERT_EQ(Shard("again.json",
                   "--candidate-patch " + kFixtures + "/candidate-patch-reformatted.json " + kSites),
