@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -24,6 +23,7 @@
 #include "sim/backtest/report_router.h"
 #include "sim/backtest/run_record.h"
 #include "sim/backtest/site_run.h"
+#include "sim/check/findings.h"
 #include "sim/host/bounded_read.h"
 #include "sim/host/event_log.h"
 #include "sim/host/session.h"
@@ -57,19 +57,12 @@ class Discard : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
-// The JSON reader's first error ("* Line L, Column C\n  what") as
-// "FILE:L:C: not JSON: what".
-std::string ReaderError(const std::string& file, const std::string& reason) {
-  int line = 0, column = 0;
-  std::string what = reason;
-  if (std::sscanf(reason.c_str(), "* Line %d, Column %d", &line, &column) == 2) {
-    const size_t newline = reason.find('\n');
-    what = newline == std::string::npos ? std::string() : reason.substr(newline + 1);
-    what = what.substr(0, what.find('\n'));
-    what.erase(0, what.find_first_not_of(' '));
-    return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": not JSON: " + what;
-  }
-  return file + ": not JSON: " + what;
+// The JSON reader's first error as "FILE:L:C: not JSON: what".
+std::string NotJson(const std::string& file, const std::string& reason) {
+  const ReaderError first = FirstReaderError(reason);
+  const std::string place =
+      first.line > 0 ? ":" + std::to_string(first.line) + ":" + std::to_string(first.column) : "";
+  return file + place + ": not JSON: " + first.message;
 }
 
 bool ReadPatch(const std::string& path, const std::string& shown, bool allow_unknown_keys,
@@ -86,7 +79,7 @@ bool ReadPatch(const std::string& path, const std::string& shown, bool allow_unk
   builder["failIfExtra"] = true;
   const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   if (!reader->parse(text.data(), text.data() + text.size(), &patch, &reason)) {
-    error = ReaderError(shown, reason);
+    error = NotJson(shown, reason);
     return false;
   }
   if (!patch.isObject()) {

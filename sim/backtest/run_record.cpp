@@ -169,10 +169,9 @@ bool CheckShards(const std::vector<std::string>& paths, const std::vector<Json::
 }  // namespace
 
 std::string Sha256Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
-  return Hex(digest, size);
+  Sha256 digest;
+  digest.Add(bytes);
+  return digest.Hex();
 }
 
 std::string PatchHash(const Json::Value& patch) {

@@ -44,6 +44,15 @@ std::string ChosenProfile(const std::vector<std::string>& diagnostics);
 
 std::vector<Finding> FindingsOf(const ConfiguredSite& site);
 
+// The JSON reader's first error ("* Line L, Column C\n  what\n...") as its
+// place and its message on one line; line and column 0 where it names none.
+struct ReaderError {
+  int line = 0;
+  int column = 0;
+  std::string message;
+};
+ReaderError FirstReaderError(const std::string& reader_error);
+
 // The finding of a settings file that cannot be read (opened false) or parsed.
 Finding SettingsFileFinding(const std::string& file, const std::string& reader_error, bool opened);
 

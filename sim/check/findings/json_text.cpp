@@ -199,15 +199,27 @@ Finding SettingsFileFinding(const std::string& file, const std::string& reader_e
             0,
             0};
   }
-  // The JSON reader's first error: "* Line L, Column C\n  Syntax error: ...".
-  int line = 0;
-  int column = 0;
+  const ReaderError first = FirstReaderError(reader_error);
+  return {&CodeOf(CodeId::kJsonSyntax),
+          Severity::kError,
+          file,
+          first.message +
+              ": the host cannot read these settings, so the device gets none; fix the JSON",
+          file,
+          first.line,
+          first.column};
+}
+
+ReaderError FirstReaderError(const std::string& reader_error) {
+  ReaderError first;
   std::string what = reader_error;
-  if (std::sscanf(reader_error.c_str(), "* Line %d, Column %d", &line, &column) == 2) {
+  if (std::sscanf(reader_error.c_str(), "* Line %d, Column %d", &first.line, &first.column) == 2) {
     const auto newline = reader_error.find('\n');
     what = newline == std::string::npos ? std::string() : reader_error.substr(newline + 1);
     const auto next = what.find("\n*");
     if (next != std::string::npos) what.resize(next);
+  } else {
+    first.line = first.column = 0;
   }
   const auto begin = what.find_first_not_of(" \n");
   what = begin == std::string::npos ? std::string() : what.substr(begin);
@@ -215,13 +227,8 @@ Finding SettingsFileFinding(const std::string& file, const std::string& reader_e
   for (char& c : what) {
     if (c == '\n') c = ' ';
   }
-  return {&CodeOf(CodeId::kJsonSyntax),
-          Severity::kError,
-          file,
-          what + ": the host cannot read these settings, so the device gets none; fix the JSON",
-          file,
-          line,
-          column};
+  first.message = what;
+  return first;
 }
 
 }  // namespace sim::cli
